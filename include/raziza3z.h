@@ -1,0 +1,118 @@
+/*
+ * raziza3z: support library of a self-extracting installer.
+ *
+ * A host setup program drives the library through these exported C
+ * functions.  Every argument is one 32-bit slot on 32-bit Windows, where the
+ * functions use the stdcall convention and are exported undecorated at fixed
+ * ordinals.  Elsewhere they are ordinary C functions.
+ */
+#ifndef RAZIZA3Z_H
+#define RAZIZA3Z_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32) && (defined(_M_IX86) || defined(__i386__))
+#define RZ_CALL __stdcall
+#else
+#define RZ_CALL
+#endif
+
+#if defined(_WIN32)
+#define RZ_API
+#elif defined(__GNUC__)
+#define RZ_API __attribute__((visibility("default")))
+#else
+#define RZ_API
+#endif
+
+#ifdef __cplusplus
+#define RZ_STATIC_ASSERT(c, m) static_assert(c, m)
+extern "C" {
+#else
+#define RZ_STATIC_ASSERT(c, m) _Static_assert(c, m)
+#endif
+
+/* A host window handle (HWND on Windows; an opaque value elsewhere). */
+typedef void* RZ_HWND;
+
+/* ---- Archive format records ------------------------------------------ */
+
+#pragma pack(push, 1)
+/* The 36-byte entry header, little-endian, as stored behind a signature. */
+typedef struct EntryHeader {
+  uint16_t version_needed;
+  uint16_t attributes; /* bit 14 (0x4000): entry is encrypted */
+  uint16_t method;     /* 2 = raw DEFLATE */
+  uint16_t mod_time;   /* MS-DOS time */
+  uint16_t mod_date;   /* MS-DOS date */
+  uint32_t crc32;
+  uint32_t packed_size;
+  uint32_t unpacked_size;
+  uint16_t reserved_22;
+  uint16_t reserved_24;
+  uint16_t reserved_26;
+  uint32_t reserved_28;
+  uint16_t name_length;
+  uint16_t directory_length;
+} EntryHeader;
+
+/* The record QEN_NEXTLOOP fills for the host. */
+typedef struct EntryInfo {
+  EntryHeader header;
+  char name[256];      /* zero-terminated */
+  char directory[256]; /* zero-terminated */
+} EntryInfo;
+#pragma pack(pop)
+
+RZ_STATIC_ASSERT(sizeof(EntryHeader) == 36, "EntryHeader must be 36 bytes");
+RZ_STATIC_ASSERT(sizeof(EntryInfo) == 548, "EntryInfo must be 548 bytes");
+RZ_STATIC_ASSERT(offsetof(EntryHeader, crc32) == 10, "crc32 at offset 10");
+RZ_STATIC_ASSERT(offsetof(EntryHeader, name_length) == 32, "name_length at offset 32");
+RZ_STATIC_ASSERT(offsetof(EntryInfo, directory) == 292, "directory at offset 292");
+
+/* Attribute bit that marks an encrypted entry. */
+#define RZ_ATTR_ENCRYPTED 0x4000
+
+/* ---- QEN_NEXTLOOP modes ---------------------------------------------- */
+
+#define NEXT_MARK_SPANNED 1   /* treat the archive as spanned after this entry */
+#define NEXT_READ_AND_RESET 2 /* read the entry, then reset the scan */
+
+/* ---- QEN_UNPACK options ---------------------------------------------- */
+
+#define UNPACK_QUIET 0x1
+#define UNPACK_USE_DIRECTORY 0x2
+#define UNPACK_SKIP_EXISTING 0x4
+#define UNPACK_NO_PATH_PROMPT 0x8
+#define UNPACK_TEST_ONLY 0x10
+#define UNPACK_OVERWRITE 0x20
+#define UNPACK_PROGRESS 0x4000
+#define UNPACK_RENAME 0x20000
+
+/* ---- Extraction state ------------------------------------------------ */
+
+/* Abandon a scan: the next QEN_NEXTLOOP starts at the first entry.  Returns 0. */
+RZ_API int32_t RZ_CALL QEN_RESETDLL(void);
+/* Set where the entries begin (key 2961); any other key resets it to 0. */
+RZ_API uint32_t RZ_CALL UDF1(uint32_t offset, uint32_t key);
+/* Read and set the scan position (0 means the first entry). */
+RZ_API uint32_t RZ_CALL GETSFP(void);
+RZ_API uint32_t RZ_CALL SETSFP(uint32_t offset);
+/* Store the password of encrypted entries; returns the stored copy. */
+RZ_API const char* RZ_CALL QEN_DECRYPTKEY(const char* password);
+/* Store the name used by QEN_UNPACK with UNPACK_RENAME ("" switches it off). */
+RZ_API const char* RZ_CALL QEN_U_FILERENAME(const char* name);
+
+/* ---- Archive walk ---------------------------------------------------- */
+
+/* Read the next entry into *info.  path is a 256-byte buffer.
+ * Results: 0 entry read, 1 end, 2 not an archive, 8 damaged, 21 cannot open,
+ * 24 stop signature, 25 ZIP archive. */
+RZ_API int32_t RZ_CALL QEN_NEXTLOOP(char* path, int32_t mode, EntryInfo* info);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* RAZIZA3Z_H */

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the project twice (plain, and with AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs every test in both builds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+werror=OFF
+[ "${CI:-}" = "true" ] && werror=ON
+
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_BENCH=ON -DRZ_WERROR=$werror
+cmake --build build/release -j"$jobs"
+(cd build/release && ctest --output-on-failure -j"$jobs")
+if [ -x build/release/bench/rz_bench ]; then
+  # Smoke run only: small inputs, no timing verdict.
+  build/release/bench/rz_bench --smoke
+fi
+
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DRZ_SANITIZE=ON -DRZ_WERROR=$werror
+cmake --build build/sanitize -j"$jobs"
+(cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j"$jobs")

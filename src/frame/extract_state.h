@@ -1,0 +1,65 @@
+// ExtractState: the one process-wide record of extraction state, shared by
+// the archive walk, the extraction of an entry and the compressed-data source.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/file.h"
+
+namespace rz {
+
+// The compressed-data source reads the archive through this buffer.  It is
+// larger than a sector so that big entries need few system calls.
+constexpr uint32_t kInputBufferSize = 64 * 1024;
+
+struct ExtractState {
+  // Texts are held whole, whatever their length.
+  std::string archive_path;
+  plat::FileHandle archive_handle = plat::kNoFile;
+  int64_t archive_length = 0;
+  plat::FileHandle output_handle = plat::kNoFile;
+  uint32_t data_start = 0;
+  uint32_t scan_position = 0;
+  uint32_t read_position = 0;
+  uint32_t entry_offset = 0;
+  bool entry_positioned = false;
+  uint32_t entry_packed_size = 0;
+  uint32_t entry_unpacked_size = 0;
+  bool entry_encrypted = false;
+  bool spanned_archive = false;
+  int32_t volume_number = 1;
+  uint32_t bytes_in_prior_volumes = 0;
+  uint32_t volume_bytes_consumed = 0;
+  uint32_t entry_bytes_consumed = 0;
+  int32_t input_remaining = 0;
+  int32_t input_buffered = 0;
+  uint32_t input_cursor = 0;  // index of the next unread byte of input_buffer
+  bool input_failed = false;
+  bool quiet = false;
+  bool test_only = false;
+  bool progress_enabled = false;
+  void* owner_window = nullptr;
+  std::string password;
+  std::string rename_to;
+  unsigned char input_buffer[kInputBufferSize];
+};
+
+// The process-wide record.  It is set up by static initialisation when the
+// library is loaded (zero, volume 1, buffer in place), so no load
+// notification is needed.
+ExtractState& extract_state();
+
+// Per-entry clean-up that ends every extraction once the archive was opened:
+// closes the output (unless test-only) and archive files, resets the
+// per-entry counters, the read position and RunningCrc.
+void entry_cleanup();
+
+// Copy a host's text into a store and return the stored copy (never null,
+// never throws).
+const char* store_text(std::string& store, const char* text);
+
+// Close the archive file if one is open.
+void close_archive();
+
+}  // namespace rz

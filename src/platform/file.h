@@ -1,0 +1,92 @@
+// File operations of the platform seam.
+//
+// The core reaches the file system only through the active FileOps table.
+// Tests replace the table (set_file_ops) to log calls or make the Nth call
+// fail.  Paths arrive in Windows syntax or native syntax; on POSIX a
+// backslash separates components like a slash.
+#pragma once
+
+#include <cstdint>
+
+namespace rz::plat {
+
+// An open file; 0 means none.
+using FileHandle = std::intptr_t;
+constexpr FileHandle kNoFile = 0;
+
+enum class SeekFrom { begin, current, end };
+
+// Windows attribute bits, as stored in archives.
+constexpr uint32_t kAttrReadOnly = 0x01;
+constexpr uint32_t kAttrHidden = 0x02;
+constexpr uint32_t kAttrSystem = 0x04;
+constexpr uint32_t kAttrDirectory = 0x10;
+constexpr uint32_t kAttrArchive = 0x20;
+
+struct FileOps {
+  // Open an existing file for reading, binary.  Returns kNoFile on failure.
+  FileHandle (*open_read)(const char* path);
+  // Create or truncate a file for reading and writing, binary, not read-only.
+  FileHandle (*create_rw)(const char* path);
+  // Read up to n bytes: the count read, 0 at the end, -1 on failure.
+  int32_t (*read)(FileHandle file, void* buffer, uint32_t n);
+  // Write n bytes: the count written, -1 on failure.
+  int32_t (*write)(FileHandle file, const void* buffer, uint32_t n);
+  // Move the file position; returns the new position or -1 (position kept).
+  int64_t (*seek)(FileHandle file, int64_t offset, SeekFrom from);
+  // Length of an open file in bytes, or -1.
+  int64_t (*length)(FileHandle file);
+  // Close; returns 0 or -1.
+  int (*close)(FileHandle file);
+  // Attribute word of a path (kAttr* bits), or -1 when the path names nothing.
+  int64_t (*get_attributes)(const char* path);
+  // Set the attribute word of a path; 0 or -1.
+  int (*set_attributes)(const char* path, uint32_t attributes);
+  // Delete a file; fails (-1) for a read-only file, as on Windows.
+  int (*remove)(const char* path);
+  // Create one directory; 0 or -1.
+  int (*make_directory)(const char* path);
+  // Rename a file, replacing the target if it exists; 0 or -1.
+  int (*rename_replace)(const char* from, const char* to);
+  // Set the last-write time of an open file from an MS-DOS date and time read
+  // as local time; 0 or -1.
+  int (*set_dos_time)(FileHandle file, uint16_t dos_date, uint16_t dos_time);
+  // Switch off the system's critical-error boxes (no effect where none exist).
+  void (*fail_critical_errors)();
+};
+
+// The table in use, and the platform's own.
+const FileOps& file_ops();
+const FileOps& native_file_ops();
+// Install a table (tests); nullptr restores the native one.
+void set_file_ops(const FileOps* ops);
+
+inline FileHandle file_open_read(const char* path) { return file_ops().open_read(path); }
+inline FileHandle file_create_rw(const char* path) { return file_ops().create_rw(path); }
+inline int32_t file_read(FileHandle f, void* b, uint32_t n) { return file_ops().read(f, b, n); }
+inline int32_t file_write(FileHandle f, const void* b, uint32_t n) {
+  return file_ops().write(f, b, n);
+}
+inline int64_t file_seek(FileHandle f, int64_t off, SeekFrom from) {
+  return file_ops().seek(f, off, from);
+}
+inline int64_t file_length(FileHandle f) { return file_ops().length(f); }
+inline int file_close(FileHandle f) { return file_ops().close(f); }
+inline int64_t file_get_attributes(const char* p) { return file_ops().get_attributes(p); }
+inline int file_set_attributes(const char* p, uint32_t a) {
+  return file_ops().set_attributes(p, a);
+}
+inline bool file_exists(const char* path) { return file_ops().get_attributes(path) >= 0; }
+inline int file_remove(const char* path) { return file_ops().remove(path); }
+inline int file_make_directory(const char* path) { return file_ops().make_directory(path); }
+inline int file_rename_replace(const char* from, const char* to) {
+  return file_ops().rename_replace(from, to);
+}
+inline int file_set_dos_time(FileHandle f, uint16_t date, uint16_t time) {
+  return file_ops().set_dos_time(f, date, time);
+}
+
+// Read exactly n bytes: 0 when all arrived, -1 otherwise.
+int file_read_exact(FileHandle file, void* buffer, uint32_t n);
+
+}  // namespace rz::plat

@@ -1,0 +1,5 @@
+// The platform seam: every operating-system service the library uses.
+// Only src/platform includes system headers; the core includes this.
+#pragma once
+
+#include "platform/file.h"
