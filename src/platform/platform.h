@@ -3,3 +3,4 @@
 #pragma once
 
 #include "platform/file.h"
+#include "platform/profile.h"
