@@ -1,0 +1,45 @@
+// qg: command-line host of the raziza3z library.
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "commands.h"
+
+namespace qg {
+
+namespace {
+std::vector<std::pair<int, AddCommand>>& registry() {
+  static std::vector<std::pair<int, AddCommand>> commands;
+  return commands;
+}
+}  // namespace
+
+CommandRegistrar::CommandRegistrar(int order, AddCommand add) {
+  registry().emplace_back(order, add);
+}
+
+int fail(int status, const std::string& message) {
+  std::fprintf(stderr, "qg: %s\n", message.c_str());
+  return status;
+}
+
+}  // namespace qg
+
+int main(int argc, char** argv) {
+  CLI::App app{"qg: pack, list, test, extract and download with the raziza3z library"};
+  app.require_subcommand(1);
+  int exit_code = 0;
+  auto& commands = qg::registry();
+  std::sort(commands.begin(), commands.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& [order, add] : commands) add(app, exit_code);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::fprintf(stderr, "qg: %s\n", e.what());
+    return 2;
+  }
+  return exit_code;
+}
