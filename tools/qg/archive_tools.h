@@ -1,0 +1,28 @@
+// Helpers shared by the qg subcommands that read archives.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "raziza3z.h"
+
+namespace qg {
+
+// Offset of the first entry of `path`: 0 when the file begins with an entry,
+// else the first place from which a consistent chain of entries runs to the
+// end of the file (an archive appended to a program).  Returns 0 or 1.
+int find_first_entry(const std::string& path, uint32_t* offset);
+
+// Parses "--offset" text: "auto" or a number.  Returns 0 or 1.
+int resolve_offset(const std::string& path, const std::string& text, uint32_t* offset);
+
+// Message for a result code of QEN_NEXTLOOP.
+std::string nextloop_message(int32_t code);
+
+// "YYYY-MM-DD HH:MM:SS" of an entry header, with the seconds rule applied.
+std::string entry_time_text(const EntryHeader& h);
+
+// Attribute letters (R, H, S, A) of an attribute word.
+std::string attribute_text(uint16_t attributes);
+
+}  // namespace qg
