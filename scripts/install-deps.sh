@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   zlib1g-dev libcli11-dev attr
   liblnk-utils desktop-file-utils
+  mingw-w64-tools libwine-dev
 )
 missing=()
 for p in "${packages[@]}"; do
