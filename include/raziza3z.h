@@ -111,6 +111,28 @@ RZ_API const char* RZ_CALL QEN_U_FILERENAME(const char* name);
  * 24 stop signature, 25 ZIP archive. */
 RZ_API int32_t RZ_CALL QEN_NEXTLOOP(char* path, int32_t mode, EntryInfo* info);
 
+/* ---- Messages, prompts and progress ---------------------------------- */
+
+/* Replace message id (1-8, 10-18) with text, cut to 79 characters; returns
+ * the stored copy, or null (nothing changed) for any other id.  Messages 4
+ * and 13 take their value in place of their first "%s". */
+RZ_API const char* RZ_CALL QEN_U_SETMSG(int32_t id, const char* text);
+/* Bind progress notifications and the boxes' owner to window and register
+ * the messages "RUZI1" (progress) and "VORE2" (cancel).  0, or 1 when the
+ * window is null or a name could not be registered. */
+RZ_API int32_t RZ_CALL QEN_UINIT_MP(RZ_HWND window);
+
+/* ---- Directories ----------------------------------------------------- */
+
+/* 1 when path names an existing file or directory, otherwise 0. */
+RZ_API int32_t RZ_CALL QEN_FILEEXISTS(const char* path);
+/* Create the directory path and every missing one above it.  One trailing
+ * separator is removed from the caller's text (not from a root such as
+ * "C:\").  0 when the directory exists afterwards, or the path is empty or
+ * names a file; 7 after the error box when a level cannot be created (the
+ * levels made before stay).  The current directory is not changed. */
+RZ_API int32_t RZ_CALL QEN_CREATEPATH(char* path);
+
 #ifdef __cplusplus
 }
 #endif

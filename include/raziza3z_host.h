@@ -2,7 +2,8 @@
  * raziza3z host side for platforms without Windows' user interface services.
  *
  * On Windows a host gives the library a window and a message queue; here the
- * host registers callbacks and fills the library's per-thread message queue.
+ * host registers callbacks and fills the library's message queue, which the
+ * thread that calls the exports drains.
  */
 #ifndef RAZIZA3Z_HOST_H
 #define RAZIZA3Z_HOST_H
@@ -14,6 +15,116 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* ---- Message boxes, the beep and window messages -------------------- */
+
+#if !defined(_WIN32)
+
+/* Answers of a message box. */
+#define RZ_IDOK 1
+#define RZ_IDCANCEL 2
+#define RZ_IDYES 6
+#define RZ_IDNO 7
+
+/* Style bits of the library's boxes (the values of the Windows MB_ flags):
+ * error boxes are RZ_MB_OK | RZ_MB_ICONHAND | RZ_MB_TASKMODAL, the Create
+ * Path and replace prompts RZ_MB_YESNOCANCEL | RZ_MB_ICONQUESTION |
+ * RZ_MB_TASKMODAL, the disk prompt RZ_MB_OKCANCEL | RZ_MB_ICONHAND |
+ * RZ_MB_TASKMODAL. */
+#define RZ_MB_OK 0x0
+#define RZ_MB_OKCANCEL 0x1
+#define RZ_MB_YESNOCANCEL 0x3
+#define RZ_MB_ICONHAND 0x10
+#define RZ_MB_ICONQUESTION 0x20
+#define RZ_MB_TASKMODAL 0x2000
+
+/* The quit message, as rz_host_take_message hands it out. */
+#define RZ_WM_QUIT 0x0012
+
+/* Ask the user.  Called on the thread running the export, which waits for
+ * the answer.  owner is the window the host gave QEN_UINIT_MP (null after a
+ * QEN_UNPACK without its progress option).  Return RZ_IDOK, RZ_IDCANCEL,
+ * RZ_IDYES or RZ_IDNO, or 0 when the question cannot be asked: the library
+ * then takes the default of the box (below). */
+typedef int32_t (*RzMessageBoxFn)(void* user, RZ_HWND owner, const char* text,
+                                  const char* caption, uint32_t style);
+
+/* Sound the alert of the given kind (1 before the first disk prompt). */
+typedef void (*RzBeepFn)(void* user, uint32_t type);
+
+/* The host's window procedure.  It receives the progress notification
+ * ("RUZI1", wparam 1, lparam the percentage), sent synchronously while an
+ * extraction or download runs, and every posted message that the library's
+ * queue dispatches to a window (the cancel message included).  Messages for
+ * a null window are not delivered, as on Windows. */
+typedef intptr_t (*RzWindowProcFn)(void* user, RZ_HWND window, uint32_t message, uintptr_t wparam,
+                                   intptr_t lparam);
+
+/* Install a callback with the pointer handed back to it; a null function
+ * removes it.  Install them before calling the exports.
+ *
+ * Without a message-box callback every box takes its default: error boxes
+ * are not shown; the Create Path prompt answers Yes (the directory is
+ * created); the replace prompt answers No (the existing file is kept, the
+ * extraction returns -22); the disk prompt answers Cancel (the extraction
+ * returns -30).  Without a beep callback there is no sound; without a window
+ * procedure notifications and dispatched messages go nowhere. */
+RZ_API void rz_host_set_message_box(RzMessageBoxFn fn, void* user);
+RZ_API void rz_host_set_beep(RzBeepFn fn, void* user);
+RZ_API void rz_host_set_window_proc(RzWindowProcFn fn, void* user);
+
+/* Register a message name: the same id for the same name (compared without
+ * regard to ASCII case), ids from 0xC000 to 0xFFFF.  0 for a null or empty
+ * name, a name longer than 255 characters, or when every id is taken.  It
+ * takes a lock: register up front, not from a signal handler.  The library
+ * registers "RUZI1" (progress) and "VORE2" (cancel) in QEN_UINIT_MP. */
+RZ_API uint32_t rz_host_register_message(const char* name);
+
+/* One posted message. */
+typedef struct RzHostMessage {
+  RZ_HWND window;
+  uint32_t message;
+  uintptr_t wparam;
+  intptr_t lparam;
+} RzHostMessage;
+
+/* Post a message to the library's queue, which the running extraction or
+ * download drains (the thread that calls the exports owns it).  Safe from
+ * any thread and from a signal handler: no allocation, no lock.  Returns 1,
+ * or 0 when the queue is full (it holds 1024 messages).  Posting the
+ * registered "VORE2" cancels the running operation. */
+RZ_API int32_t rz_host_post_message(RZ_HWND window, uint32_t message, uintptr_t wparam,
+                                    intptr_t lparam);
+
+/* Ask the running operation to stop, and the host's own loop to end, with
+ * this exit code (PostQuitMessage).  Safe from any thread and from a signal
+ * handler.  The quit is handed out once no posted message is waiting; a
+ * second quit before it is taken replaces the exit code. */
+RZ_API void rz_host_post_quit(int32_t exit_code);
+
+/* The host's own loop: take the next waiting message without blocking.
+ * Returns 1 with a message in *out; 0 with the quit in *out (message
+ * RZ_WM_QUIT, wparam the exit code), which stays taken; -1 when nothing is
+ * waiting.  out may be null to discard the message.  The library re-posts a
+ * quit that it takes while draining, so the host still sees it here. */
+RZ_API int32_t rz_host_take_message(RzHostMessage* out);
+
+#endif /* !_WIN32 */
+
+/* ---- HTTP download -------------------------------------------------- */
+
+/* The header log, an INI file with one entry per response header line in
+ * the section "result" (GETHTTP with log_headers).  A null or empty path
+ * restores the default, "didereva.txt" in the current directory.  Returns
+ * 0, or -1 (nothing changed) for a path of 4096 characters or more.  Set it
+ * between downloads, not during one. */
+RZ_API int32_t rz_host_set_header_log(const char* path);
+RZ_API const char* rz_host_header_log(void);
+
+/* How long GETHTTP waits for the next byte, in milliseconds, before it ends
+ * with GETHTTP_RECEIVE_FAILED; 0 restores the default of 60000. */
+RZ_API void rz_host_set_stall_time(uint32_t milliseconds);
+RZ_API uint32_t rz_host_stall_time(void);
 
 #ifdef __cplusplus
 }

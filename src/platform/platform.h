@@ -4,3 +4,4 @@
 
 #include "platform/file.h"
 #include "platform/profile.h"
+#include "platform/ui.h"
