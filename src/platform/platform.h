@@ -3,5 +3,6 @@
 #pragma once
 
 #include "platform/file.h"
+#include "platform/net.h"
 #include "platform/profile.h"
 #include "platform/ui.h"
