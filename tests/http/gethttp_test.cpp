@@ -1,0 +1,442 @@
+// GETHTTP against scripted servers on 127.0.0.1: the request bytes, the
+// response cases, the stall and the cancel, the header log, the port and
+// address rules, failures injected through the net and file seams.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "download_fixture.h"
+#include "script_server.h"
+
+namespace rztest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kOk5 = "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n";
+
+struct RequestCase {
+  const char* name;
+  std::string user, password;
+  bool proxy;
+  std::string expected;
+};
+
+TEST_F(DownloadTest, RequestBytesInEveryForm) {
+  const std::string joined170_user(100, 'u'), joined170_pass(69, 'p');
+  const std::string b64_170 = [&] {
+    // Base64 of 100 'u', ':' and 69 'p', made by the test's own encoder.
+    static const char* a = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string in = joined170_user + ":" + joined170_pass, s;
+    for (size_t i = 0; i < in.size(); i += 3) {
+      uint32_t g = uint32_t(uint8_t(in[i])) << 16;
+      if (i + 1 < in.size()) g |= uint32_t(uint8_t(in[i + 1])) << 8;
+      if (i + 2 < in.size()) g |= uint8_t(in[i + 2]);
+      s += a[(g >> 18) & 63];
+      s += a[(g >> 12) & 63];
+      s += i + 1 < in.size() ? a[(g >> 6) & 63] : '=';
+      s += i + 2 < in.size() ? a[g & 63] : '=';
+    }
+    return s;
+  }();
+  const std::string plain = "GET /f HTTP/1.0\r\nUser-Agent: rztest/1\r\n\r\n";
+  const RequestCase cases[] = {
+      {"plain", "", "", false, plain},
+      {"user without password", "u", "", false, plain},
+      {"password without user", "", "p", false, plain},
+      {"credentials", "u", "p", false,
+       "GET /f HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic dTpw\r\n"
+       "User-Agent: rztest/1\r\n\r\n"},
+      {"170 joined characters", joined170_user, joined170_pass, false,
+       "GET /f HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic " + b64_170 +
+           "\r\nUser-Agent: rztest/1\r\n\r\n"},
+      {"171 joined characters", joined170_user, joined170_pass + "p", false, plain},
+      {"proxy", "", "", true,
+       "GET http://example.test:81/f HTTP/1.0\r\nUser-Agent: rztest/1\r\n\r\n"},
+      {"proxy with credentials", "u", "p", true,
+       "GET http://example.test:81/f HTTP/1.0\r\nHost: \r\nAuthorization: Basic dTpw\r\n"
+       "User-Agent: rztest/1\r\n\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptServer server({Send(kOk5 + "hello")});
+    ASSERT_NE(server.port(), 0);
+    Fetch f;
+    f.user = c.user;
+    f.password = c.password;
+    if (c.proxy) {
+      // The server's own address and port are not used in proxy mode.
+      f.host = "example.test:81";
+      f.port = 9;
+      f.proxy = true;
+      f.proxy_host = "127.0.0.1";
+      f.proxy_port = server.port();
+    } else {
+      f.port = server.port();
+    }
+    EXPECT_EQ(get(f), 0);
+    EXPECT_EQ(server.request(), c.expected);
+    EXPECT_EQ(output_text(), "hello");
+    // Neither mode looks the dotted address up.
+    EXPECT_EQ(net_script().lookups, 0);
+  }
+}
+
+struct ResponseCase {
+  const char* name;
+  std::vector<Step> steps;
+  int32_t result;
+  std::string body;
+};
+
+TEST_F(DownloadTest, ResponseCases) {
+  const std::string big_header = [] {
+    std::string h = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < 60; ++i)
+      h += "X-Filler-" + std::to_string(i) + ": " + std::string(90, 'f') + "\r\n";
+    return h + "Content-Length: 5\r\n\r\n";
+  }();
+  const std::string huge_header = "HTTP/1.1 200 OK\r\n" + std::string(17000, 'x') + "\r\n\r\nhello";
+  const ResponseCase cases[] = {
+      {"header split over chunks",
+       {Send("HTTP/1.0 2"), Pause(30), Send("00 OK\r\nContent-Le"), Pause(30),
+        Send("ngth: 5\r\n\r"), Pause(30), Send("\nhel"), Pause(30), Send("lo")},
+       0,
+       "hello"},
+      {"header of several KiB", {Send(big_header + "hello")}, 0, "hello"},
+      {"header beyond 16 KiB", {Send(huge_header)}, GETHTTP_NOT_HTTP, ""},
+      {"lower-case 404",
+       {Send("http/1.1 404 not found\r\nContent-Length: 4\r\n\r\ngone")},
+       404,
+       ""},
+      {"HTTP/1.0 404", {Send("HTTP/1.0 404 Not Found\r\n\r\ngone")}, 404, ""},
+      {"401", {Send("HTTP/1.1 401 Unauthorized\r\n\r\nno")}, 401, ""},
+      {"500", {Send("HTTP/1.0 500 Internal\r\nContent-Length: 3\r\n\r\nerr")}, 500, ""},
+      {"302", {Send("HTTP/1.1 302 Found\r\nLocation: /g\r\n\r\n")}, 302, ""},
+      {"not http", {Send("SSH-2.0-Test\r\n"), Hold(3000)}, GETHTTP_NOT_HTTP, ""},
+      {"length without space",
+       {Send("HTTP/1.0 200 OK\r\nContent-Length:5\r\n\r\nhello")},
+       0,
+       "hello"},
+      {"garbage length reads to the close",
+       {Send("HTTP/1.0 200 OK\r\nContent-Length: 5x\r\n\r\nhello world")},
+       0,
+       "hello world"},
+      {"no length reads to the close",
+       {Send("HTTP/1.0 200 OK\r\n\r\nab"), Pause(30), Send("cd"), Pause(30), Send("ef")},
+       0,
+       "abcdef"},
+      {"body cut short",
+       {Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello")},
+       GETHTTP_BODY_SHORT,
+       "hello"},
+      {"exact length, connection kept open",
+       {Send(kOk5 + "hel"), Pause(30), Send("lo"), Hold(8000)},
+       0,
+       "hello"},
+      {"more than announced", {Send(kOk5 + "hello world")}, 0, "hello"},
+      {"more than announced in a later chunk, kept open",
+       {Send(kOk5 + "hel"), Pause(30), Send("lo world"), Hold(8000)},
+       0,
+       "hello"},
+      {"zero length, kept open",
+       {Send("HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n"), Hold(8000)},
+       0,
+       ""},
+      {"closed without a reply", {}, GETHTTP_NOT_HTTP, ""},
+      {"closed inside the header", {Send("HTTP/1.0 200 OK\r\nContent-")}, GETHTTP_NOT_HTTP, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptServer server(c.steps);
+    ASSERT_NE(server.port(), 0);
+    Fetch f;
+    f.port = server.port();
+    auto start = Clock::now();
+    EXPECT_EQ(get(f), c.result);
+    // No case may wait for a connection the server holds open.
+    EXPECT_LT(seconds_since(start), 5.0);
+    EXPECT_TRUE(output_exists());
+    EXPECT_EQ(output_text(), c.body);
+    server.finish();
+  }
+}
+
+TEST_F(DownloadTest, StallEndsTheDownload) {
+  rz_host_set_stall_time(300);
+  ScriptServer server({Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\nhello"), Hold(8000)});
+  Fetch f;
+  f.port = server.port();
+  auto start = Clock::now();
+  EXPECT_EQ(get(f), GETHTTP_RECEIVE_FAILED);
+  double took = seconds_since(start);
+  EXPECT_GE(took, 0.25);
+  EXPECT_LT(took, 5.0);
+  EXPECT_EQ(output_text(), "hello");
+  EXPECT_TRUE(server.client_closed());
+}
+
+TEST_F(DownloadTest, CancelAfterTheFirstChunk) {
+  cancel_at_report = 1;
+  ScriptServer server({Send("HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\nabc"), Pause(100),
+                       Send("def"), Hold(8000)});
+  Fetch f;
+  f.port = server.port();
+  EXPECT_EQ(get(f), GETHTTP_CANCELLED);
+  EXPECT_EQ(percents.size(), 1u);
+  EXPECT_EQ(output_text(), "abc");
+  EXPECT_TRUE(server.client_closed());
+}
+
+TEST_F(DownloadTest, ProgressFollowsTheBodyBytes) {
+  // 3000 bytes in three pieces: reports rise to exactly 100.
+  std::string body(3000, 'b');
+  ScriptServer server({Send("HTTP/1.0 200 OK\r\nContent-Length: 3000\r\n\r\n"), Pause(30),
+                       Send(body.substr(0, 1000)), Pause(30), Send(body.substr(1000, 1000)),
+                       Pause(30), Send(body.substr(2000))});
+  Fetch f;
+  f.port = server.port();
+  EXPECT_EQ(get(f), 0);
+  ASSERT_GE(percents.size(), 4u);  // the header chunk, then at least one per piece
+  for (size_t i = 1; i < percents.size(); ++i) EXPECT_GE(percents[i], percents[i - 1]);
+  EXPECT_EQ(percents.front(), 0);
+  EXPECT_EQ(percents.back(), 100);
+  EXPECT_EQ(output_text(), body);
+}
+
+TEST_F(DownloadTest, ProgressWithoutALengthStaysAtZero) {
+  ScriptServer server({Send("HTTP/1.0 200 OK\r\n\r\nab"), Pause(30), Send("cd")});
+  Fetch f;
+  f.port = server.port();
+  EXPECT_EQ(get(f), 0);
+  ASSERT_GE(percents.size(), 2u);
+  for (int32_t p : percents) EXPECT_EQ(p, 0);
+}
+
+TEST_F(DownloadTest, HeaderLogHoldsEachLineUpToTheEnd) {
+  ScriptServer server({Send("HTTP/1.0 200 OK\r\nServer: t\r\nContent-Length: 5\r\n\r\nhello")});
+  Fetch f;
+  f.port = server.port();
+  f.log = true;
+  EXPECT_EQ(get(f), 0);
+  auto entries = log_entries();
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[0].second, "HTTP/1.0 200 OK");
+  EXPECT_EQ(entries[1].second, "Server: t");
+  EXPECT_EQ(entries[2].second, "Content-Length: 5");
+  EXPECT_EQ(entries[3].second, "");
+  for (size_t i = 1; i < entries.size(); ++i) EXPECT_EQ(entries[i].first, entries[i - 1].first + 1);
+
+  // A second download adds keys after the first one's, never over them.
+  ScriptServer again({Send("SSH-2.0-Test\r\nmore\r\n")});
+  f.port = again.port();
+  EXPECT_EQ(get(f), GETHTTP_NOT_HTTP);
+  auto after = log_entries();
+  ASSERT_EQ(after.size(), 5u);  // the other protocol's line is the only one logged
+  EXPECT_EQ(after[4].second, "SSH-2.0-Test");
+  EXPECT_GT(after[4].first, entries[3].first);
+}
+
+TEST_F(DownloadTest, NoLogWithoutTheFlag) {
+  ScriptServer server({Send(kOk5 + "hello")});
+  Fetch f;
+  f.port = server.port();
+  EXPECT_EQ(get(f), 0);
+  EXPECT_TRUE(log_entries().empty());
+}
+
+TEST_F(DownloadTest, PortRules) {
+  {
+    // Port 0 takes the "http" service's port.
+    ScriptServer server({Send(kOk5 + "hello")});
+    net_script().fake_service = true;
+    net_script().service = server.port();
+    Fetch f;
+    EXPECT_EQ(get(f), 0);
+    EXPECT_EQ(net_script().connect_port, server.port());
+  }
+  {
+    // A port asked for wins over the service database.
+    install_net_wrapper();
+    ScriptServer server({Send(kOk5 + "hello")});
+    net_script().fake_service = true;
+    net_script().service = 1;
+    Fetch f;
+    f.port = 0x10000u | server.port();  // only the low 16 bits count
+    EXPECT_EQ(get(f), 0);
+    EXPECT_EQ(net_script().connect_port, server.port());
+  }
+  {
+    // Without the service, port 0 means 80.  The connect is faked: no
+    // test may reach a real port 80.
+    install_net_wrapper();
+    net_script().fake_service = true;
+    net_script().fake_connect = true;
+    Fetch f;
+    f.proxy = true;
+    f.proxy_host = "127.0.0.1";
+    EXPECT_EQ(get(f), GETHTTP_NO_CONNECT);
+    EXPECT_EQ(net_script().connect_port, 80);
+  }
+}
+
+TEST_F(DownloadTest, NamesAreLookedUpAndLookupFailuresLeaveTheFileAlone) {
+  write_text(out, "keep me");
+  net_script().fake_lookup = true;
+  net_script().lookup_error = 2;
+  Fetch f;
+  f.host = "no-such-host.invalid";
+  f.port = 9;
+  EXPECT_EQ(get(f), GETHTTP_LOOKUP_FAILED + 2);
+  EXPECT_EQ(net_script().sockets, 0);
+  EXPECT_EQ(output_text(), "keep me");
+
+  // In proxy mode the proxy's name is the one looked up.
+  install_net_wrapper();
+  ScriptServer server({Send(kOk5 + "hello")});
+  net_script().fake_lookup = true;
+  net_script().lookup_address = 0x0100007f;  // 127.0.0.1 in network order
+  f.proxy = true;
+  f.proxy_host = "proxy.test";
+  f.proxy_port = server.port();
+  EXPECT_EQ(get(f), 0);
+  EXPECT_EQ(net_script().lookups, 1);
+  EXPECT_EQ(server.request(),
+            "GET http://no-such-host.invalid/f HTTP/1.0\r\nUser-Agent: rztest/1\r\n\r\n");
+}
+
+// "localhost" comes from the hosts file; no name server is asked.
+TEST_F(DownloadTest, RealLookupOfLocalhost) {
+  ScriptServer server({Send(kOk5 + "hello")});
+  Fetch f;
+  f.host = "localhost";
+  f.port = server.port();
+  ASSERT_EQ(get(f), 0);
+  EXPECT_EQ(net_script().lookups, 1);
+  EXPECT_EQ(output_text(), "hello");
+}
+
+TEST_F(DownloadTest, TextsThatDoNotFitAreRefusedBeforeAnything) {
+  const std::string k256(256, 'a'), k255(255, 'a');
+  struct Case {
+    const char* name;
+    Fetch f;
+  };
+  auto with = [](auto change) {
+    Fetch f;
+    f.port = 9;
+    change(f);
+    return f;
+  };
+  const Case cases[] = {
+      {"host", with([&](Fetch& f) { f.host = k256; })},
+      {"path", with([&](Fetch& f) { f.path = "/" + k255; })},
+      {"user", with([&](Fetch& f) {
+         f.user = k256;
+         f.password = "p";
+       })},
+      {"password", with([&](Fetch& f) {
+         f.user = "u";
+         f.password = k256;
+       })},
+      {"output", with([&](Fetch& f) { f.output = "/" + k255; })},
+      {"proxy host", with([&](Fetch& f) {
+         f.proxy = true;
+         f.proxy_host = k256;
+       })},
+      {"absolute url", with([&](Fetch& f) {
+         f.proxy = true;
+         f.proxy_host = "127.0.0.1";
+         f.host = std::string(200, 'h');
+         f.path = "/" + std::string(60, 'p');
+       })},
+      {"request", with([&](Fetch& f) { f.agent = std::string(1000, 'a'); })},
+  };
+  write_text(out, "keep me");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    install_net_wrapper();
+    EXPECT_EQ(get(c.f), GETHTTP_TOO_LONG);
+    EXPECT_EQ(net_script().parses + net_script().lookups + net_script().sockets, 0);
+    EXPECT_EQ(output_text(), "keep me");
+  }
+  // The longest texts that fit go out.
+  install_net_wrapper();
+  ScriptServer server({Send(kOk5 + "hello")});
+  Fetch f;
+  f.port = server.port();
+  f.path = "/" + std::string(254, 'p');
+  EXPECT_EQ(get(f), 0);
+  EXPECT_EQ(server.request().substr(0, 260), "GET " + f.path + " ");
+}
+
+TEST_F(DownloadTest, FailuresBeforeTheFileLeaveItAlone) {
+  struct Case {
+    const char* name;
+    int NetScript::*fail;
+    int32_t result;
+  };
+  const Case cases[] = {
+      {"socket", &NetScript::fail_socket, GETHTTP_NO_SOCKET},
+      {"send", &NetScript::fail_send, GETHTTP_SEND_FAILED},
+  };
+  write_text(out, "keep me");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    install_net_wrapper();
+    ScriptServer server({Send(kOk5 + "hello")});
+    net_script().*c.fail = 1;
+    Fetch f;
+    f.port = server.port();
+    EXPECT_EQ(get(f), c.result);
+    EXPECT_EQ(output_text(), "keep me");
+  }
+  Fetch f;
+  f.port = closed_port();
+  EXPECT_EQ(get(f), GETHTTP_NO_CONNECT);
+  EXPECT_EQ(output_text(), "keep me");
+}
+
+TEST_F(DownloadTest, ReceiveFailureKeepsTheBytesWritten) {
+  ScriptServer server({Send(kOk5 + "he"), Pause(50), Send("llo")});
+  net_script().fail_receive = 2;
+  Fetch f;
+  f.port = server.port();
+  EXPECT_EQ(get(f), GETHTTP_RECEIVE_FAILED);
+  EXPECT_EQ(output_text(), "he");
+}
+
+TEST_F(DownloadTest, OutputFileThatCannotBeCreated) {
+  ScriptServer server({Send(kOk5 + "hello")});
+  Fetch f;
+  f.port = server.port();
+  f.output = dir / "missing-folder/out.bin";
+  EXPECT_EQ(get(f), GETHTTP_CANNOT_CREATE);
+}
+
+namespace {
+int g_writes = 0;
+int32_t failing_write(rz::plat::FileHandle, const void*, uint32_t) {
+  ++g_writes;
+  return -1;
+}
+}  // namespace
+
+TEST_F(DownloadTest, WriteFailureIsReported) {
+  rz::plat::FileOps ops = rz::plat::native_file_ops();
+  ops.write = failing_write;
+  rz::plat::set_file_ops(&ops);
+  g_writes = 0;
+  ScriptServer server({Send(kOk5 + "hello")});
+  Fetch f;
+  f.port = server.port();
+  EXPECT_EQ(get(f), GETHTTP_WRITE_FAILED);
+  rz::plat::set_file_ops(nullptr);
+  EXPECT_EQ(g_writes, 1);
+  EXPECT_TRUE(output_exists());
+}
+
+}  // namespace
+}  // namespace rztest

@@ -1,0 +1,319 @@
+// The response header parse: status line, Content-Length, line ends, the
+// lines handed to the log, and headers that arrive in pieces.
+#include "http/response.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "raziza3z.h"
+
+namespace rz::http {
+namespace {
+
+TEST(StatusLine, Table) {
+  struct Case {
+    const char* line;
+    int rc;
+    int32_t status;
+  };
+  const Case cases[] = {
+      {"HTTP/1.0 200 OK", 0, 200},
+      {"HTTP/1.1 404 Not Found", 0, 404},
+      {"http/1.1 401 unauthorized", 0, 401},
+      {"Http/1.0 500", 0, 500},
+      {"HTTP/1.1  302\tFound", 0, 302},
+      {"HTTP/1.12 204 No Content", 0, 204},
+      {"HTTP/1.1 20 OK", -1, 0},
+      {"HTTP/1.1 2000", -1, 0},
+      {"HTTP/1.1 abc", -1, 0},
+      {"HTTP/1. 200", -1, 0},
+      {"HTTP/1.1", -1, 0},
+      {"HTTP/2 200", -1, 0},
+      {"ICY 200 OK", -1, 0},
+      {"", -1, 0},
+  };
+  for (const auto& c : cases) {
+    int32_t status = 0;
+    EXPECT_EQ(parse_status_line(c.line, &status), c.rc) << c.line;
+    if (c.rc == 0) {
+      EXPECT_EQ(status, c.status) << c.line;
+    }
+  }
+}
+
+TEST(ContentLength, Table) {
+  struct Case {
+    const char* value;  // the text after "Content-Length:"
+    bool valid;
+    uint32_t length;
+  };
+  const Case cases[] = {
+      {" 512", true, 512},
+      {"512", true, 512},
+      {"  512", true, 512},
+      {"\t512 \t", true, 512},
+      {" 0", true, 0},
+      {" 0000000000007", true, 7},
+      {" 4294967295", true, 4294967295u},
+      {" 4294967296", false, 0},
+      {" 99999999999999999999999", false, 0},
+      {" 12x", false, 0},
+      {" 1 2", false, 0},
+      {" -1", false, 0},
+      {" +5", false, 0},
+      {" 0x10", false, 0},
+      {" ", false, 0},
+      {"", false, 0},
+  };
+  for (const auto& c : cases) {
+    uint32_t length = 12345;
+    EXPECT_EQ(parse_content_length(c.value, &length), c.valid) << '"' << c.value << '"';
+    if (c.valid) {
+      EXPECT_EQ(length, c.length) << c.value;
+    }
+  }
+}
+
+// What one parse produced, fed in chunks of a given size.
+struct Outcome {
+  HeaderStep step;
+  int32_t result;
+  bool has_length;
+  uint32_t length;
+  std::string body;
+  std::vector<std::string> logged;
+};
+
+void collect(void* context, const char* line) {
+  static_cast<std::vector<std::string>*>(context)->push_back(line);
+}
+
+// Feeds the bytes chunk by chunk, as the download gathers them, until the
+// parse has a verdict or the bytes run out.
+Outcome feed(const std::string& bytes, size_t chunk) {
+  HeaderParse p{};
+  Outcome o{};
+  HeaderStep step = HeaderStep::need_more;
+  size_t filled = 0;
+  while (step == HeaderStep::need_more && filled < bytes.size()) {
+    filled = std::min(bytes.size(), filled + chunk);
+    step = parse_header(p, reinterpret_cast<const unsigned char*>(bytes.data()),
+                        static_cast<uint32_t>(filled), collect, &o.logged);
+  }
+  o.step = step;
+  o.result = p.result;
+  o.has_length = p.has_length;
+  o.length = p.declared_length;
+  if (step == HeaderStep::done) o.body = bytes.substr(p.line_position, filled - p.line_position);
+  return o;
+}
+
+struct HeaderCase {
+  const char* name;
+  std::string bytes;
+  HeaderStep step;
+  int32_t result;
+  bool has_length;
+  uint32_t length;
+  std::vector<std::string> logged;
+};
+
+const HeaderStep kDone = HeaderStep::done;
+const HeaderStep kFailed = HeaderStep::failed;
+const HeaderStep kMore = HeaderStep::need_more;
+
+TEST(Header, Table) {
+  const std::string long_value(300, 'v');
+  const HeaderCase cases[] = {
+      {"crlf",
+       "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n",
+       kDone,
+       0,
+       true,
+       5,
+       {"HTTP/1.0 200 OK", "Content-Length: 5", ""}},
+      {"lone lf keeps every character",
+       "HTTP/1.0 200 OK\nContent-Length: 5\n\n",
+       kDone,
+       0,
+       true,
+       5,
+       {"HTTP/1.0 200 OK", "Content-Length: 5", ""}},
+      {"no length",
+       "HTTP/1.1 200 OK\r\nServer: t\r\n\r\n",
+       kDone,
+       0,
+       false,
+       0,
+       {"HTTP/1.1 200 OK", "Server: t", ""}},
+      {"length without space",
+       "HTTP/1.0 200 OK\r\ncontent-length:512\r\n\r\n",
+       kDone,
+       0,
+       true,
+       512,
+       {"HTTP/1.0 200 OK", "content-length:512", ""}},
+      {"length with two spaces",
+       "HTTP/1.0 200 OK\r\nCONTENT-LENGTH:  512\r\n\r\n",
+       kDone,
+       0,
+       true,
+       512,
+       {"HTTP/1.0 200 OK", "CONTENT-LENGTH:  512", ""}},
+      {"garbage length is absent",
+       "HTTP/1.0 200 OK\r\nContent-Length: 12abc\r\n\r\n",
+       kDone,
+       0,
+       false,
+       0,
+       {"HTTP/1.0 200 OK", "Content-Length: 12abc", ""}},
+      {"length on the status line is not read",
+       "HTTP/1.0 200 Content-Length: 9\r\n\r\n",
+       kDone,
+       0,
+       false,
+       0,
+       {"HTTP/1.0 200 Content-Length: 9", ""}},
+      {"lower-case 404",
+       "http/1.1 404 not found\r\nContent-Length: 3\r\n\r\n",
+       kFailed,
+       404,
+       false,
+       0,
+       {"http/1.1 404 not found"}},
+      {"http/1.0 404",
+       "HTTP/1.0 404 Not Found\r\n\r\n",
+       kFailed,
+       404,
+       false,
+       0,
+       {"HTTP/1.0 404 Not Found"}},
+      {"401",
+       "HTTP/1.1 401 Unauthorized\r\n\r\n",
+       kFailed,
+       401,
+       false,
+       0,
+       {"HTTP/1.1 401 Unauthorized"}},
+      {"500", "HTTP/1.0 500 Oops\r\n\r\n", kFailed, 500, false, 0, {"HTTP/1.0 500 Oops"}},
+      {"302",
+       "HTTP/1.1 302 Found\r\nLocation: /x\r\n\r\n",
+       kFailed,
+       302,
+       false,
+       0,
+       {"HTTP/1.1 302 Found"}},
+      {"204 is success",
+       "HTTP/1.1 204 No Content\r\n\r\n",
+       kDone,
+       0,
+       false,
+       0,
+       {"HTTP/1.1 204 No Content", ""}},
+      {"malformed status",
+       "HTTP/1.1 OK\r\n\r\n",
+       kFailed,
+       GETHTTP_NOT_HTTP,
+       false,
+       0,
+       {"HTTP/1.1 OK"}},
+      {"empty first line",
+       "\r\nHTTP/1.0 200 OK\r\n\r\n",
+       kFailed,
+       GETHTTP_NOT_HTTP,
+       false,
+       0,
+       {""}},
+      {"text ends at a lone cr",
+       "HTTP/1.0 200 OK\r\nX-A: a\rb\r\n\r\n",
+       kDone,
+       0,
+       false,
+       0,
+       {"HTTP/1.0 200 OK", "X-A: a", ""}},
+      {"empty line as lone cr",
+       "HTTP/1.0 200 OK\n\r\n",
+       kDone,
+       0,
+       false,
+       0,
+       {"HTTP/1.0 200 OK", ""}},
+      {"long line cut to 255",
+       "HTTP/1.0 200 OK\r\nX-Long: " + long_value + "\r\n\r\n",
+       kDone,
+       0,
+       false,
+       0,
+       {"HTTP/1.0 200 OK", ("X-Long: " + long_value).substr(0, 255), ""}},
+      {"cut length line is not trusted",
+       "HTTP/1.0 200 OK\r\nContent-Length:" + std::string(250, ' ') + "1234567\r\n\r\n",
+       kDone,
+       0,
+       false,
+       0,
+       {"HTTP/1.0 200 OK", ("Content-Length:" + std::string(250, ' ') + "1234567").substr(0, 255),
+        ""}},
+      {"header not finished",
+       "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n",
+       kMore,
+       0,
+       true,
+       5,
+       {"HTTP/1.0 200 OK", "Content-Length: 5"}},
+      {"status line not finished", "HTTP/1.0 20", kMore, 0, false, 0, {}},
+  };
+  // Whole, then in small pieces, then byte by byte: the verdict is the same.
+  for (const auto& c : cases) {
+    for (size_t chunk : {size_t{4096}, size_t{7}, size_t{1}}) {
+      Outcome o = feed(c.step == kDone ? c.bytes + "BODY" : c.bytes, chunk);
+      SCOPED_TRACE(std::string(c.name) + ", chunk " + std::to_string(chunk));
+      EXPECT_EQ(o.step, c.step);
+      EXPECT_EQ(o.result, c.result);
+      EXPECT_EQ(o.has_length, c.has_length);
+      EXPECT_EQ(o.length, c.length);
+      EXPECT_EQ(o.logged, c.logged);
+      // The parse stops at the empty line, with whatever body bytes came with it.
+      if (c.step == kDone) {
+        EXPECT_EQ(o.body, std::string("BODY").substr(0, o.body.size()));
+        if (chunk == 4096) {
+          EXPECT_EQ(o.body, "BODY");
+        }
+      }
+    }
+  }
+}
+
+// A reply that cannot be a status line fails as soon as its first bytes show
+// it, without waiting for a line end that may never come; the log holds the
+// bytes gathered so far.
+TEST(Header, AnotherProtocolFailsWithoutALineEnd) {
+  Outcome line = feed("SSH-2.0-Server\r\nmore\r\n", 64);
+  EXPECT_EQ(line.step, kFailed);
+  EXPECT_EQ(line.result, GETHTTP_NOT_HTTP);
+  EXPECT_EQ(line.logged, std::vector<std::string>{"SSH-2.0-Server"});
+  Outcome whole = feed("220 ready", 64);
+  EXPECT_EQ(whole.step, kFailed);
+  EXPECT_EQ(whole.result, GETHTTP_NOT_HTTP);
+  EXPECT_EQ(whole.logged, std::vector<std::string>{"220 ready"});
+  Outcome bytewise = feed("220 ready", 1);
+  EXPECT_EQ(bytewise.step, kFailed);
+  EXPECT_EQ(bytewise.result, GETHTTP_NOT_HTTP);
+  EXPECT_EQ(bytewise.logged, std::vector<std::string>{"2"});
+  // "HTTP/1" so far could still be a status line.
+  EXPECT_EQ(feed("HTTP/1", 1).step, kMore);
+  EXPECT_EQ(feed("HTTP/2", 1).step, kFailed);
+}
+
+TEST(Header, BodyStartsRightAfterTheEmptyLine) {
+  for (const char* header : {"HTTP/1.0 200 OK\r\n\r\n", "HTTP/1.0 200 OK\n\n"}) {
+    std::string bytes = std::string(header) + "\nbody\r\n";
+    Outcome o = feed(bytes, bytes.size());
+    ASSERT_EQ(o.step, kDone);
+    EXPECT_EQ(o.body, "\nbody\r\n");
+  }
+}
+
+}  // namespace
+}  // namespace rz::http
