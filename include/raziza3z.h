@@ -111,6 +111,25 @@ RZ_API const char* RZ_CALL QEN_U_FILERENAME(const char* name);
  * 24 stop signature, 25 ZIP archive. */
 RZ_API int32_t RZ_CALL QEN_NEXTLOOP(char* path, int32_t mode, EntryInfo* info);
 
+/* ---- Extraction ------------------------------------------------------ */
+
+/* Extract the entry positioned by the last QEN_NEXTLOOP from archive_path
+ * into destination (empty: the current directory) under name (or the
+ * QEN_U_FILERENAME name with UNPACK_RENAME).  spare is set to "\" when
+ * empty.  options: UNPACK_* bits.  The entry is written to a temporary file
+ * that replaces the output file only once it decoded completely with a
+ * matching CRC-32; no failure leaves an output file or loses an existing one.
+ * Results: 0; -1 skipped (exists); -2 cancelled by the host; -22 No to a
+ * prompt; -30 Cancel to a prompt, or the data could not be continued;
+ * 6 no entry positioned; 7 directory not created; 8 entry cut short;
+ * 15 output file cannot be replaced or created; 20 write failure; 21 archive
+ * cannot be opened; 28 volume failure after decoding; 31 CRC-32 mismatch;
+ * 32 version above 16; 34, 36, 37, 38, 39 decoding errors (38: size
+ * mismatch); 50 wrong password; 52 empty name or archive path; 53 stored
+ * directory escapes the destination. */
+RZ_API int32_t RZ_CALL QEN_UNPACK(const char* name, char* spare, const char* archive_path,
+                                  const char* destination, uint32_t options);
+
 /* ---- Messages, prompts and progress ---------------------------------- */
 
 /* Replace message id (1-8, 10-18) with text, cut to 79 characters; returns
@@ -168,6 +187,74 @@ RZ_API int32_t RZ_CALL GETHTTP(const char* host, const char* path, const char* o
                                const char* user, const char* password, uint32_t proxy,
                                const char* proxy_host, uint32_t proxy_port, uint32_t log_headers,
                                const char* user_agent);
+
+/* ---- Checksums ------------------------------------------------------- */
+
+/* The CRC-32 register (without the final inversion) over the last tail_length
+ * bytes of the file at path; 0 when the file cannot be opened.  A tail longer
+ * than the file, or a negative one, reads nothing and gives 0xFFFFFFFF. */
+RZ_API uint32_t RZ_CALL SFXSIG(const char* path, int32_t tail_length);
+
+/* ---- Install-script services ---------------------------------------- */
+
+/* Name the install script (an INI file), the install mode, the OS and
+ * condition masks and the install log for the other script services.  On
+ * POSIX the log handle is a file descriptor opened for writing by the host.
+ * Returns log_handle. */
+RZ_API int32_t RZ_CALL INITMAK(const char* script_path, int32_t install_mode, uint32_t os_mask,
+                               uint32_t condition_mask, int32_t log_handle);
+/* Store a text for the host; returns the stored copy. */
+RZ_API const char* RZ_CALL INITSCRIPT(const char* text);
+/* 0 when item (its keys "+<n>os" and "+<n>cv" in section) applies to this
+ * installation, 1 when one of them excludes it. */
+RZ_API int32_t RZ_CALL CHECKCONDITION(int32_t item, const char* section);
+/* Append "label value\r\n" to the log: the bytes written, or -1. */
+RZ_API int32_t RZ_CALL LOGINFO(const char* label, const char* value, int32_t log_handle);
+
+/* Replace the first occurrence of search in text by replacement when the
+ * result with its terminator fits capacity bytes.  0 when text is unchanged;
+ * otherwise an address inside text (replacement's length minus search's
+ * length behind the start of the occurrence). */
+RZ_API char* RZ_CALL strnsub(char* text, const char* search, const char* replacement,
+                             int32_t capacity);
+/* Replace the script's variables in text (a 1024-byte buffer) over
+ * pass_limit - 1 passes.  0 when text holds no '%', otherwise the last pass
+ * number (pass_limit, or 1 when it is below 2). */
+RZ_API int32_t RZ_CALL CONVERTMACRO(char* text, int32_t pass_limit);
+/* The directory that holds the deepest component of path equal to component
+ * ("\Name"), into result (128 bytes): 1, or 0 with result untouched when
+ * nothing matches or the answer does not fit. */
+RZ_API int32_t RZ_CALL PATHMACRO(const char* path, const char* component, char* result);
+
+/* Root codes of WRITEREG items and GETREG. */
+#define RZ_ROOT_CLASSES_ROOT 1
+#define RZ_ROOT_CURRENT_USER 2
+#define RZ_ROOT_LOCAL_MACHINE 3
+#define RZ_ROOT_USERS 4
+#define RZ_ROOT_CURRENT_CONFIG 5
+
+/* Write the registry items of the script's "REG" section whose tag is in
+ * tags (untagged items always) and whose conditions hold; logs each write.
+ * Returns the item count "Ndx" plus one. */
+RZ_API int32_t RZ_CALL WRITEREG(const char* tags);
+/* Read a value's raw data into result (128 bytes; at most 127 bytes of data):
+ * 1 when read (or when name is empty and the key exists), else 0 with result
+ * empty.  With install mode 2 and selector 3 the name read is "Common name". */
+RZ_API int32_t RZ_CALL GETREG(int32_t root, const char* key_path, const char* name, char* result,
+                              int32_t selector);
+
+/* Create the shortcut link_path to target after replacing the script's
+ * variables in target, icon_path, working_dir and arguments (1024-byte
+ * buffers).  hot_key: low byte the key, used with Ctrl+Shift; 0 for none.
+ * On POSIX a link path ending in ".desktop" gets a desktop entry.  Returns 0. */
+RZ_API int32_t RZ_CALL CREATELINK(char* target, const char* link_path, char* working_dir,
+                                  char* icon_path, int32_t icon_index, char* arguments,
+                                  uint32_t hot_key);
+/* Create the last directory of path.  Returns 1. */
+RZ_API int32_t RZ_CALL CREATEFOLDER(const char* path);
+/* Register the type library at path: 0, or the failing HRESULT. */
+RZ_API int32_t RZ_CALL REGTLB(const char* path);
+
 #ifdef __cplusplus
 }
 #endif

@@ -35,6 +35,7 @@ struct ExtractState {
   int32_t input_remaining = 0;
   int32_t input_buffered = 0;
   uint32_t input_cursor = 0;  // index of the next unread byte of input_buffer
+  uint32_t input_plain_end = 0;  // bytes of input_buffer before this index are decrypted
   bool input_failed = false;
   bool quiet = false;
   bool test_only = false;

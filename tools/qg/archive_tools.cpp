@@ -80,6 +80,52 @@ std::string nextloop_message(int32_t code) {
   }
 }
 
+std::string unpack_message(int32_t code) {
+  switch (code) {
+    case 0: return "ok";
+    case -1: return "skipped: the file exists";
+    case -2: return "cancelled";
+    case -22: return "kept the existing file";
+    case -30: return "cancelled";
+    case 6: return "no entry positioned";
+    case 7: return "cannot create the directory";
+    case 8: return "entry cut short";
+    case 15: return "cannot replace or create the output file";
+    case 20: return "cannot write the output file";
+    case 21: return "cannot open the archive";
+    case 28: return "cannot read the next volume";
+    case 31: return "CRC-32 mismatch";
+    case 32: return "entry needs a newer version of the library";
+    case 34: return "out of memory";
+    case 36: return "invalid compressed data";
+    case 37: return "compressed data ends before the last block";
+    case 38: return "size does not match the entry header";
+    case 39: return "invalid compressed data (table)";
+    case 50: return "wrong password";
+    case 52: return "empty name";
+    case 53: return "stored directory would leave the destination";
+    default: return "error " + std::to_string(code);
+  }
+}
+
+bool entry_name_is_safe(const std::string& name) {
+  if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
+  if (name.find(':') != std::string::npos) return false;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("/\\", start);
+    if (end == std::string::npos) end = name.size();
+    if (name.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+long long file_size(const std::string& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  return in ? static_cast<long long>(in.tellg()) : -1;
+}
+
 std::string entry_time_text(const EntryHeader& h) {
   unsigned seconds_field = (2u * (h.mod_time & 0x1F)) % 32;  // as extraction applies it
   char text[32];

@@ -19,6 +19,16 @@ int resolve_offset(const std::string& path, const std::string& text, uint32_t* o
 // Message for a result code of QEN_NEXTLOOP.
 std::string nextloop_message(int32_t code);
 
+// Message for a result code of QEN_UNPACK.
+std::string unpack_message(int32_t code);
+
+// False for a name that could leave the destination: empty, absolute, with
+// a drive, or with a ".." component.
+bool entry_name_is_safe(const std::string& name);
+
+// Length of a file, or -1.
+long long file_size(const std::string& path);
+
 // "YYYY-MM-DD HH:MM:SS" of an entry header, with the seconds rule applied.
 std::string entry_time_text(const EntryHeader& h);
 

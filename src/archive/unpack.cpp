@@ -1,0 +1,308 @@
+// QEN_UNPACK: extracts the entry that the last QEN_NEXTLOOP positioned on.
+//
+// The entry is decoded into a temporary file beside the output file, which
+// replaces the output file only once the entry has decoded completely and
+// its CRC-32 matched: a failed extraction never costs an existing file.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "archive/decrypt.h"
+#include "archive/format.h"
+#include "archive/source.h"
+#include "codec/crc32.h"
+#include "codec/inflate.h"
+#include "frame/extract_state.h"
+#include "frame/messages.h"
+#include "frame/progress.h"
+#include "raziza3z.h"
+
+namespace rz {
+
+namespace {
+
+constexpr uint32_t kChunkSize = 1024;
+constexpr uint32_t kChunksPerReport = 64;
+// Chunks are gathered into one write per progress group: fewer system calls,
+// same bytes, same order.
+constexpr uint32_t kWriteBuffer = kChunkSize * kChunksPerReport;
+
+struct UnpackCall {
+  const char* name;
+  uint32_t options;
+  EntryHeader header{};
+  std::string directory;  // the entry's stored directory
+  std::string destination;
+  std::string output_path;
+  std::string temp_path;  // the file being written; empty until created
+  bool output_existed = false;
+};
+
+// Ends the call after the archive was opened: clean-up, and the temporary
+// file removed unless it became the output file.
+int32_t finish(UnpackCall& c, int32_t code) {
+  entry_cleanup();
+  if (!c.temp_path.empty()) {
+    plat::file_remove(c.temp_path.c_str());
+    c.temp_path.clear();
+  }
+  return code;
+}
+
+bool is_separator(char ch) { return ch == '\\' || ch == '/'; }
+
+// A stored directory must stay inside the destination: no ".." component,
+// no drive, no leading double separator.
+bool directory_escapes(const std::string& dir) {
+  if (dir.size() >= 2 && is_separator(dir[0]) && is_separator(dir[1])) return true;
+  if (dir.find(':') != std::string::npos) return true;
+  size_t start = 0;
+  while (start <= dir.size()) {
+    size_t end = start;
+    while (end < dir.size() && !is_separator(dir[end])) ++end;
+    if (dir.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Reads the header, the texts and the encryption header behind the
+// signature.  Returns 0, 8 (cut short), 32 (version) or 50 (password).
+int32_t read_entry(UnpackCall& c) {
+  ExtractState& s = extract_state();
+  unsigned char raw[kEntryHeaderSize];
+  if (plat::file_seek(s.archive_handle, s.read_position, plat::SeekFrom::begin) < 0 ||
+      plat::file_read_exact(s.archive_handle, raw, kEntryHeaderSize) != 0)
+    return 8;
+  parse_entry_header(raw, &c.header);
+  const EntryHeader& h = c.header;
+  bool encrypted = (h.attributes & RZ_ATTR_ENCRYPTED) != 0;
+  s.entry_unpacked_size = h.unpacked_size;
+  s.entry_packed_size = encrypted ? h.packed_size - kEncryptionHeaderSize : h.packed_size;
+  progress_channel().progress_total = static_cast<int32_t>(h.unpacked_size >> 16);
+  if (progress_channel().progress_total == 0) progress_channel().progress_total = 1;
+  if (h.version_needed > kMaxVersionNeeded) {
+    error_box(message_text(11), c.name, message_text(2));
+    return 32;
+  }
+  std::vector<char> texts(static_cast<size_t>(h.name_length) + h.directory_length);
+  if (!texts.empty() && plat::file_read_exact(s.archive_handle, texts.data(),
+                                              static_cast<uint32_t>(texts.size())) != 0)
+    return 8;
+  c.directory.assign(texts.data() + h.name_length, h.directory_length);
+  s.entry_encrypted = encrypted;
+  if (!encrypted) return 0;
+  if (h.packed_size < kEncryptionHeaderSize) return 8;
+  unsigned char check[kEncryptionHeaderSize];
+  if (plat::file_read_exact(s.archive_handle, check, kEncryptionHeaderSize) != 0) return 8;
+  keys_init(s.password.c_str());
+  unsigned char plain = 0;
+  for (unsigned char b : check) {
+    plain = b ^ keystream_byte();
+    keys_update(plain);
+  }
+  if (plain != static_cast<unsigned char>(h.crc32 >> 24)) return 50;
+  keys_init(s.password.c_str());  // the data starts from fresh keys
+  return 0;
+}
+
+// Destination directory with exactly one trailing backslash, the stored
+// directory appended when asked.  Returns 0 or 53 (escaping directory).
+int32_t build_destination(UnpackCall& c) {
+  std::string& d = c.destination;
+  if (!d.empty() && d.back() == '\\') d.pop_back();
+  if (c.options & UNPACK_USE_DIRECTORY) {
+    if (directory_escapes(c.directory)) return 53;
+    d += c.directory;
+  }
+  if (d.empty() || d.back() != '\\') d += '\\';
+  return 0;
+}
+
+// Creates a missing destination directory after the Create Path prompt.
+int32_t prepare_directory(UnpackCall& c) {
+  ExtractState& s = extract_state();
+  if (c.destination.size() <= 3) return 0;
+  std::string dir = c.destination.substr(0, c.destination.size() - 1);
+  if (QEN_FILEEXISTS(dir.c_str())) return 0;
+  if (!s.quiet && !(c.options & UNPACK_NO_PATH_PROMPT)) {
+    int answer = create_path_prompt(dir.c_str());
+    if (answer == kIdNo) return -22;
+    if (answer == kIdCancel) return -30;
+  }
+  return QEN_CREATEPATH(dir.data()) != 0 ? 7 : 0;
+}
+
+// Decides about an existing output file and creates the temporary file.
+int32_t prepare_output(UnpackCall& c) {
+  ExtractState& s = extract_state();
+  bool rename = (c.options & UNPACK_RENAME) && !s.rename_to.empty();
+  c.output_path = c.destination + (rename ? s.rename_to : std::string(c.name));
+  int64_t attrs = plat::file_get_attributes(c.output_path.c_str());
+  c.output_existed = attrs >= 0;
+  if (c.output_existed && !(c.options & UNPACK_OVERWRITE)) {
+    if (c.options & UNPACK_SKIP_EXISTING) return -1;
+    int answer = replace_prompt(c.output_path.c_str());
+    if (answer == kIdNo) return -22;
+    if (answer == kIdCancel) return -30;
+  }
+  // A file that could not be deleted (read-only, or a directory) is refused
+  // here, where the deletion would have failed.
+  if (c.output_existed && (attrs & (plat::kAttrReadOnly | plat::kAttrDirectory))) return 15;
+  for (int attempt = 0; attempt < 100 && c.temp_path.empty(); ++attempt) {
+    std::string candidate = c.output_path + ".rz" + std::to_string(attempt) + ".tmp";
+    if (plat::file_exists(candidate.c_str())) continue;
+    s.output_handle = plat::file_create_rw(candidate.c_str());
+    if (s.output_handle == plat::kNoFile) return 15;
+    c.temp_path = candidate;
+  }
+  return c.temp_path.empty() ? 15 : 0;
+}
+
+int32_t flush_output(std::vector<unsigned char>& pending) {
+  ExtractState& s = extract_state();
+  if (pending.empty() || s.test_only) {
+    pending.clear();
+    return 0;
+  }
+  uint32_t n = static_cast<uint32_t>(pending.size());
+  int32_t written = plat::file_write(s.output_handle, pending.data(), n);
+  pending.clear();
+  return written == static_cast<int32_t>(n) ? 0 : 20;
+}
+
+ByteSource archive_source() {
+  ByteSource src{};
+  src.next_byte = next_compressed_byte;
+  src.peek = source_peek;
+  src.consume = source_consume;
+  return src;
+}
+
+// Runs the inflater over the entry in 1024-byte chunks.  Returns 0 or the
+// call's result code; the caller finishes the call.
+int32_t decode_entry() {
+  ExtractState& s = extract_state();
+  s.volume_bytes_consumed = 0;
+  s.input_remaining = static_cast<int32_t>(s.entry_packed_size);
+  ByteSource src = archive_source();
+  if (inflate_begin(&src) != 0) return inflate_error();
+  std::vector<unsigned char> pending;
+  pending.reserve(kWriteBuffer);
+  unsigned char chunk[kChunkSize];
+  uint32_t total = 0, chunks = 0;
+  int32_t n;
+  do {
+    n = inflate_read(chunk, kChunkSize, s.entry_unpacked_size);
+    if (n < 0) return inflate_error();
+    if (s.input_failed) return -30;
+    total += static_cast<uint32_t>(n);
+    if (total > s.entry_unpacked_size || total < static_cast<uint32_t>(n)) return 38;
+    if (!s.test_only) pending.insert(pending.end(), chunk, chunk + n);
+    if (pending.size() >= kWriteBuffer && flush_output(pending) != 0) return 20;
+    if (s.progress_enabled && ++chunks == kChunksPerReport) {
+      chunks = 0;
+      ++progress_channel().progress_done;
+      if (report_progress() == 0) {
+        inflate_end();
+        return -2;
+      }
+    }
+  } while (n == static_cast<int32_t>(kChunkSize));
+  if (flush_output(pending) != 0) return 20;
+  // Test-only mode runs the same end-of-stream checks as an extraction.
+  if (inflate_end() != 0) return inflate_error();
+  return 0;
+}
+
+// Stamps time, swaps the temporary file in and applies the attributes.
+int32_t commit_output(UnpackCall& c) {
+  ExtractState& s = extract_state();
+  const EntryHeader& h = c.header;
+  // The seconds field s is applied as (2 * s) mod 32.
+  uint16_t time = static_cast<uint16_t>((h.mod_time & ~0x1Fu) | ((2u * (h.mod_time & 0x1Fu)) % 32u));
+  plat::file_set_dos_time(s.output_handle, h.mod_date, time);
+  entry_cleanup();
+  if (c.output_existed && plat::file_remove(c.output_path.c_str()) != 0 &&
+      plat::file_exists(c.output_path.c_str())) {
+    plat::file_remove(c.temp_path.c_str());
+    return 15;
+  }
+  if (plat::file_rename_replace(c.temp_path.c_str(), c.output_path.c_str()) != 0) {
+    plat::file_remove(c.temp_path.c_str());
+    return 15;
+  }
+  c.temp_path.clear();
+  plat::file_set_attributes(c.output_path.c_str(), h.attributes);
+  return 0;
+}
+
+int32_t unpack(UnpackCall& c, char* spare, const char* destination) {
+  ExtractState& s = extract_state();
+  plat::file_ops().fail_critical_errors();
+  s.progress_enabled = (c.options & UNPACK_PROGRESS) != 0;
+  progress_channel().progress_done = 0;
+  if (!s.progress_enabled) s.owner_window = nullptr;
+  if (!s.test_only) c.destination = (destination && *destination) ? destination : ".";
+  if (spare && spare[0] == 0) std::strcpy(spare, "\\");
+  s.archive_handle = plat::file_open_read(s.archive_path.c_str());
+  if (s.archive_handle == plat::kNoFile) {
+    error_box(message_text(8), s.archive_path.c_str(), message_text(2));
+    return finish(c, 21);
+  }
+  if (!s.entry_positioned) {
+    error_box(message_text(10), c.name, message_text(2));
+    return finish(c, 6);
+  }
+  s.read_position = s.entry_offset + kSignatureSize;
+  if (int32_t r = read_entry(c)) return finish(c, r);
+  s.input_buffered = 0;
+  if (int32_t r = build_destination(c)) return finish(c, r);
+  if (!s.test_only) {
+    if (int32_t r = prepare_directory(c)) return finish(c, r);
+    if (int32_t r = prepare_output(c)) return finish(c, r);
+  }
+  if (c.header.method == kMethodDeflate) {
+    if (int32_t r = decode_entry()) return finish(c, r);
+  } else {
+    running_crc_reset();
+  }
+  if (s.input_failed && !s.test_only) {
+    finish(c, 28);
+    error_box(message_text(14), c.output_path.c_str(), message_text(2));
+    return 28;
+  }
+  if (c.header.crc32 != ~running_crc_value()) {
+    error_box(message_text(15), c.output_path.c_str(), message_text(2));
+    return finish(c, 31);
+  }
+  if (s.test_only) return finish(c, 0);
+  return commit_output(c);
+}
+
+}  // namespace
+
+}  // namespace rz
+
+extern "C" RZ_API int32_t RZ_CALL QEN_UNPACK(const char* name, char* spare,
+                                             const char* archive_path, const char* destination,
+                                             uint32_t options) {
+  using namespace rz;
+  ExtractState& s = extract_state();
+  try {
+    store_text(s.archive_path, archive_path);
+    progress_channel().progress_done = 0;
+    progress_channel().progress_total = 0;
+    s.quiet = (options & UNPACK_QUIET) != 0;
+    s.test_only = (options & UNPACK_TEST_ONLY) != 0;
+    if (!name || !*name || !archive_path || !*archive_path) return 52;
+    UnpackCall call;
+    call.name = name;
+    call.options = options;
+    return unpack(call, spare, destination);
+  } catch (...) {
+    // Out of memory in a text store: nothing is left open.
+    entry_cleanup();
+    return 20;
+  }
+}

@@ -1,0 +1,170 @@
+// qg test and qg extract: drive QEN_NEXTLOOP and QEN_UNPACK like a setup
+// program does.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "archive_tools.h"
+#include "commands.h"
+#include "raziza3z.h"
+#include "raziza3z_host.h"
+#include "terminal_host.h"
+
+namespace {
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitSomeFailed = 1;
+constexpr int kExitUnusable = 2;
+constexpr int kExitCancelled = 3;
+
+struct ExtractArgs {
+  std::string archive;
+  std::string destination = ".";
+  std::string offset = "auto";
+  std::string password;
+  bool has_password = false;
+  bool overwrite = false;
+  bool skip_existing = false;
+  bool yes = false;
+  bool no = false;
+};
+
+struct Tally {
+  unsigned done = 0, skipped = 0, failed = 0;
+  bool cancelled = false;
+};
+
+// Makes sure a password is set before an encrypted entry.
+void ensure_password(const EntryInfo& info, ExtractArgs& a) {
+  if (a.has_password || !(info.header.attributes & RZ_ATTR_ENCRYPTED)) return;
+  std::string pw;
+  if (qg::read_password("Password for " + std::string(info.name) + ": ", &pw)) {
+    a.password = pw;
+    QEN_DECRYPTKEY(pw.c_str());
+  }
+  a.has_password = true;  // asked once; a wrong one shows as failures
+}
+
+// True when the Ctrl-C cancel arrived (possibly still waiting in the queue).
+bool drain_cancel(const qg::TerminalHost& host) {
+  RzHostMessage m;
+  bool seen = false;
+  int32_t r;
+  while ((r = rz_host_take_message(&m)) > 0)
+    if (m.message == host.cancel_message) seen = true;
+  return seen || qg::cancel_requested();
+}
+
+void count(int32_t r, const EntryInfo& info, bool test_only, Tally& t) {
+  std::string label = std::string(info.directory) + (info.directory[0] ? "\\" : "") + info.name;
+  if (r == 0) {
+    ++t.done;
+    if (test_only) std::printf("OK      %s\n", label.c_str());
+  } else if (r == -1 || r == -22) {
+    ++t.skipped;
+    std::printf("skipped %s (%s)\n", label.c_str(), qg::unpack_message(r).c_str());
+  } else if (r == -2 || r == -30) {
+    t.cancelled = true;
+  } else {
+    ++t.failed;
+    std::fprintf(stderr, "qg: %s: %s\n", label.c_str(), qg::unpack_message(r).c_str());
+  }
+}
+
+uint32_t unpack_options(const ExtractArgs& a, bool test_only) {
+  uint32_t o = UNPACK_USE_DIRECTORY | UNPACK_NO_PATH_PROMPT | UNPACK_PROGRESS | UNPACK_QUIET;
+  if (test_only) o |= UNPACK_TEST_ONLY;
+  if (a.overwrite) o |= UNPACK_OVERWRITE;
+  if (a.skip_existing) o |= UNPACK_SKIP_EXISTING;
+  return o;
+}
+
+int walk(ExtractArgs& a, bool test_only, qg::TerminalHost& host, Tally& t) {
+  char path[256];
+  std::memcpy(path, a.archive.c_str(), a.archive.size() + 1);
+  EntryInfo info;
+  for (;;) {
+    int32_t r = QEN_NEXTLOOP(path, 0, &info);
+    if (r == 1) return kExitOk;
+    if (r != 0) return qg::fail(kExitUnusable, a.archive + ": " + qg::nextloop_message(r));
+    uint32_t options = unpack_options(a, test_only);
+    bool safe = qg::entry_name_is_safe(info.name);
+    if (!safe) {
+      std::fprintf(stderr, "qg: refusing entry name %s\n", info.name);
+      ++t.failed;
+      // Tested all the same, so that the scan follows its data into later volumes.
+      options |= UNPACK_TEST_ONLY;
+    }
+    ensure_password(info, a);
+    host.label = info.name;
+    char spare[4] = "";
+    r = QEN_UNPACK(info.name, spare, path, a.destination.c_str(), options);
+    qg::end_progress_line(&host);
+    if (safe) count(r, info, test_only, t);
+    if (t.cancelled || drain_cancel(host)) {
+      t.cancelled = true;
+      return kExitCancelled;
+    }
+  }
+}
+
+int run_extract(ExtractArgs a, bool test_only) {
+  uint32_t offset = 0;
+  if (qg::resolve_offset(a.archive, a.offset, &offset))
+    return qg::fail(kExitUnusable, "bad offset or unreadable archive: " + a.archive);
+  if (a.archive.size() > 255) return qg::fail(kExitUnusable, "archive path longer than 255 characters");
+  if (a.yes && a.no) return qg::fail(kExitUnusable, "--yes and --no exclude each other");
+  qg::TerminalHost host;
+  host.answer = a.yes ? qg::Answer::yes : a.no ? qg::Answer::no : qg::Answer::ask;
+  host.progress_bar = ::isatty(2) != 0;
+  qg::install_terminal_host(&host);
+  QEN_RESETDLL();
+  UDF1(offset, 2961);
+  if (a.has_password) QEN_DECRYPTKEY(a.password.c_str());
+  Tally t;
+  int status = walk(a, test_only, host, t);
+  QEN_RESETDLL();
+  qg::remove_terminal_host();
+  if (test_only) {
+    std::printf("%u entries OK, %u failed%s\n", t.done, t.failed, t.cancelled ? ", cancelled" : "");
+  } else {
+    std::printf("%u extracted, %u skipped, %u failed%s\n", t.done, t.skipped, t.failed,
+                t.cancelled ? ", cancelled" : "");
+  }
+  if (t.cancelled) return kExitCancelled;
+  if (status != kExitOk) return status;
+  return t.failed ? kExitSomeFailed : kExitOk;
+}
+
+void add_common(CLI::App* cmd, ExtractArgs* a) {
+  cmd->add_option("archive", a->archive, "Archive file (the first volume of a spanned archive)")->required();
+  cmd->add_option("--offset", a->offset, "Offset of the first entry, or auto")->capture_default_str();
+  cmd->add_option("--password", a->password, "Password of encrypted entries (asked when needed)")
+      ->each([a](const std::string&) { a->has_password = true; });
+  cmd->add_flag("--yes", a->yes, "Answer Yes/OK to every question");
+  cmd->add_flag("--no", a->no, "Answer No/Cancel to every question");
+}
+
+void add_extract(CLI::App& root, int& exit_code) {
+  auto a = std::make_shared<ExtractArgs>();
+  CLI::App* cmd = root.add_subcommand("extract", "Extract every entry of an archive");
+  add_common(cmd, a.get());
+  cmd->add_option("-d,--directory", a->destination, "Destination folder")->capture_default_str();
+  cmd->add_flag("--overwrite", a->overwrite, "Replace existing files without asking");
+  cmd->add_flag("--skip-existing", a->skip_existing, "Keep existing files without asking");
+  cmd->callback([a, &exit_code] { exit_code = run_extract(*a, false); });
+}
+
+void add_test(CLI::App& root, int& exit_code) {
+  auto a = std::make_shared<ExtractArgs>();
+  CLI::App* cmd = root.add_subcommand("test", "Decode and check every entry without writing");
+  add_common(cmd, a.get());
+  cmd->callback([a, &exit_code] { exit_code = run_extract(*a, true); });
+}
+
+qg::CommandRegistrar reg_test(30, add_test);
+qg::CommandRegistrar reg_extract(40, add_extract);
+
+}  // namespace

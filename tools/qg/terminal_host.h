@@ -1,0 +1,35 @@
+// qg as a host of the library on a terminal: message boxes become questions
+// on the terminal, progress becomes a bar, Ctrl-C becomes the cancel message.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qg {
+
+// How prompts are answered: asked on the terminal, or answered beforehand.
+enum class Answer { ask, yes, no };
+
+struct TerminalHost {
+  Answer answer = Answer::ask;
+  bool progress_bar = false;  // draw on stderr (only when it is a terminal)
+  std::string label;          // what the bar shows (the current entry)
+  uint32_t cancel_message = 0;
+  uint32_t progress_message = 0;
+};
+
+// Installs the callbacks, binds the progress channel and the Ctrl-C handler.
+void install_terminal_host(TerminalHost* host);
+// Restores the default Ctrl-C behaviour and removes the callbacks.
+void remove_terminal_host();
+
+// True once Ctrl-C was pressed (the cancel message was posted).
+bool cancel_requested();
+
+// Clears the bar's line on the terminal.
+void end_progress_line(TerminalHost* host);
+
+// Reads a password from the terminal without echo; false without a terminal.
+bool read_password(const std::string& prompt, std::string* out);
+
+}  // namespace qg
