@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "raziza3z.h"
+#include "raziza3z_host.h"
 
 int main(void) {
   EntryInfo info;
@@ -12,6 +13,14 @@ int main(void) {
   if (SETSFP(1234) != 1234 || GETSFP() != 1234) return 3;
   if (QEN_RESETDLL() != 0 || GETSFP() != 0) return 4;
   if (strcmp(QEN_DECRYPTKEY("pw"), "pw") != 0) return 5;
+  if (QEN_U_SETMSG(9, "x") != NULL || strcmp(QEN_U_SETMSG(2, "E"), "E") != 0) return 20;
+  if (QEN_UINIT_MP(NULL) != 1) return 21;
+  if (rz_host_register_message("RUZI1") < 0xC000u) return 22;
+  {
+    RzHostMessage m;
+    if (rz_host_post_message(NULL, rz_host_register_message("VORE2"), 0, 0) != 1) return 23;
+    if (rz_host_take_message(&m) != 1 || m.message != rz_host_register_message("vore2")) return 24;
+  }
   puts("c header ok");
   return 0;
 }
