@@ -126,6 +126,21 @@ RZ_API const char* rz_host_header_log(void);
 RZ_API void rz_host_set_stall_time(uint32_t milliseconds);
 RZ_API uint32_t rz_host_stall_time(void);
 
+/* ---- Registry store ------------------------------------------------- */
+
+#if !defined(_WIN32)
+
+/* The registry that WRITEREG, GETREG and REGTLB use is a text file in the
+ * registry editor's REGEDIT4 export format.  It is the file named here; with
+ * a null or empty path, the file named by the environment variable
+ * RAZIZA3Z_REGISTRY; without it, $XDG_DATA_HOME/raziza3z/registry.reg
+ * ($XDG_DATA_HOME defaults to $HOME/.local/share).  Missing folders are
+ * created on the first write.  Returns 0, or -1 when out of memory.  Set it
+ * before the script services run, not during one. */
+RZ_API int32_t rz_host_set_registry_file(const char* path);
+
+#endif /* !_WIN32 */
+
 #ifdef __cplusplus
 }
 #endif

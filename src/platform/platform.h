@@ -5,4 +5,6 @@
 #include "platform/file.h"
 #include "platform/net.h"
 #include "platform/profile.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
 #include "platform/ui.h"
