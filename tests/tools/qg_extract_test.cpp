@@ -1,0 +1,166 @@
+// qg extract and qg test end to end: trees, passwords, volumes, answers,
+// hostile names and Ctrl-C.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "qg_run.h"
+#include "qgwriter.h"
+#include "temp_dir.h"
+
+namespace fs = std::filesystem;
+using rztest::run_qg;
+
+namespace {
+
+class QgExtract : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    tree_ = dir_ / "tree";
+    fs::create_directories(tree_ + "/a/b");
+    rztest::write_text(tree_ + "/top.txt", "top level\n");
+    rztest::write_text(tree_ + "/a/middle.txt", std::string(40000, 'm'));
+    std::string noisy;
+    uint32_t x = 1;
+    for (int i = 0; i < 30000; ++i) noisy += static_cast<char>((x = x * 69069u + 1) >> 24);
+    rztest::write_text(tree_ + "/a/b/noise.bin", noisy);
+  }
+  void expect_same_tree(const std::string& got) {
+    for (const char* f : {"/top.txt", "/a/middle.txt", "/a/b/noise.bin"})
+      EXPECT_EQ(rztest::read_file(got + f), rztest::read_file(tree_ + f)) << f;
+  }
+  rztest::TempDir dir_;
+  std::string tree_;
+};
+
+TEST_F(QgExtract, PlainEncryptedAndSpannedArchivesExtractToTheSameTree) {
+  struct Case {
+    const char* label;
+    std::vector<std::string> pack_extra, extract_extra;
+  } cases[] = {
+      {"plain", {}, {}},
+      {"encrypted", {"--password", "pa55"}, {"--password", "pa55"}},
+      {"spanned", {"--volume-size", "9000"}, {}},
+      {"encrypted and spanned", {"--volume-size", "9000", "--password", "x"}, {"--password", "x"}},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string archive = dir_ / ("arc" + std::to_string(n) + ".qg");
+    std::string out = dir_ / ("out" + std::to_string(n++));
+    std::vector<std::string> pack = {"pack", tree_, "-o", archive};
+    pack.insert(pack.end(), c.pack_extra.begin(), c.pack_extra.end());
+    ASSERT_EQ(run_qg(pack).status, 0);
+    std::vector<std::string> test = {"test", archive};
+    test.insert(test.end(), c.extract_extra.begin(), c.extract_extra.end());
+    auto t = run_qg(test);
+    EXPECT_EQ(t.status, 0) << t.output;
+    EXPECT_NE(t.output.find("3 entries OK, 0 failed"), std::string::npos) << t.output;
+    EXPECT_FALSE(fs::exists(out));
+    std::vector<std::string> ex = {"extract", archive, "-d", out};
+    ex.insert(ex.end(), c.extract_extra.begin(), c.extract_extra.end());
+    auto r = run_qg(ex);
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("3 extracted, 0 skipped, 0 failed"), std::string::npos) << r.output;
+    expect_same_tree(out);
+  }
+}
+
+TEST_F(QgExtract, ExistingFilesFollowTheAnswerOptions) {
+  ASSERT_EQ(run_qg({"pack", tree_, "-o", dir_ / "a.qg"}).status, 0);
+  std::string out = dir_ / "out";
+  fs::create_directories(out);
+  struct Case {
+    std::vector<std::string> flags;
+    bool replaced;
+    int status;
+  } cases[] = {
+      {{"--no"}, false, 0},             // No to the replace prompt keeps the file
+      {{"--skip-existing"}, false, 0},  // kept without asking
+      {{}, false, 0},                   // no terminal: the prompt's default keeps it
+      {{"--yes"}, true, 0},
+      {{"--overwrite"}, true, 0},
+  };
+  for (const auto& c : cases) {
+    rztest::write_text(out + "/top.txt", "mine");
+    std::vector<std::string> args = {"extract", dir_ / "a.qg", "-d", out};
+    args.insert(args.end(), c.flags.begin(), c.flags.end());
+    auto r = run_qg(args);
+    EXPECT_EQ(r.status, c.status) << r.output;
+    EXPECT_EQ(rztest::read_file(out + "/top.txt") == rztest::read_file(tree_ + "/top.txt"), c.replaced)
+        << (c.flags.empty() ? "(none)" : c.flags[0]);
+  }
+}
+
+TEST_F(QgExtract, WrongPasswordFailsWithoutLeavingFiles) {
+  ASSERT_EQ(run_qg({"pack", tree_, "-o", dir_ / "e.qg", "--password", "right"}).status, 0);
+  auto r = run_qg({"extract", dir_ / "e.qg", "-d", dir_ / "out", "--password", "wrong"});
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("wrong password"), std::string::npos) << r.output;
+  EXPECT_FALSE(fs::exists(dir_ / "out/top.txt"));
+}
+
+TEST_F(QgExtract, HostileNamesAndDirectoriesStayInside) {
+  std::vector<qgw::Entry> entries(3);
+  entries[0].name = "../escape.txt";
+  entries[1].name = "ok.txt";
+  entries[1].directory = "\\..\\..\\up";
+  entries[2].name = "fine.txt";
+  for (auto& e : entries) e.data = {'x'};
+  std::string error;
+  ASSERT_EQ(qgw::write_archive(dir_ / "evil.qg", entries, {}, nullptr, &error), 0) << error;
+  fs::create_directories(dir_ / "deep/dest");
+  auto r = run_qg({"extract", dir_ / "evil.qg", "-d", dir_ / "deep/dest"});
+  EXPECT_EQ(r.status, 1) << r.output;
+  EXPECT_NE(r.output.find("1 extracted, 0 skipped, 2 failed"), std::string::npos) << r.output;
+  EXPECT_TRUE(fs::exists(dir_ / "deep/dest/fine.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "deep/escape.txt"));
+  EXPECT_FALSE(fs::exists(dir_ / "up"));
+  EXPECT_FALSE(fs::exists(dir_ / "deep/up"));
+}
+
+TEST_F(QgExtract, CtrlCCancelsTheRunningEntryCleanly) {
+  // One big entry, so that the interrupt lands during its extraction.
+  qgw::Entry big;
+  big.name = "big.bin";
+  big.data.resize(96u << 20);
+  uint32_t x = 7;
+  for (size_t i = 0; i < big.data.size(); i += 4) big.data[i] = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 28);
+  qgw::Options opt;
+  opt.level = 1;
+  std::string error;
+  ASSERT_EQ(qgw::write_archive(dir_ / "big.qg", {big}, opt, nullptr, &error), 0) << error;
+  std::string out = dir_ / "out";
+  fs::create_directories(out);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::string archive = dir_ / "big.qg";
+    int null_fd = open("/dev/null", O_WRONLY);
+    dup2(null_fd, 1);
+    dup2(null_fd, 2);
+    execl(RZ_QG_PATH, "qg", "extract", archive.c_str(), "-d", out.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Wait until the entry is being written, then interrupt.
+  bool writing = false;
+  for (int i = 0; i < 20000 && !writing; ++i) {
+    for (auto& e : fs::directory_iterator(out)) writing = true, (void)e;
+    if (!writing) std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  ASSERT_TRUE(writing);
+  kill(pid, SIGINT);
+  int st = 0;
+  ASSERT_EQ(waitpid(pid, &st, 0), pid);
+  ASSERT_TRUE(WIFEXITED(st)) << "qg died of a signal instead of cancelling";
+  EXPECT_EQ(WEXITSTATUS(st), 3);
+  EXPECT_TRUE(fs::is_empty(out));  // neither the output nor its temporary file remains
+}
+
+}  // namespace
