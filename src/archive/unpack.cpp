@@ -223,11 +223,8 @@ int32_t commit_output(UnpackCall& c) {
   uint16_t time = static_cast<uint16_t>((h.mod_time & ~0x1Fu) | ((2u * (h.mod_time & 0x1Fu)) % 32u));
   plat::file_set_dos_time(s.output_handle, h.mod_date, time);
   entry_cleanup();
-  if (c.output_existed && plat::file_remove(c.output_path.c_str()) != 0 &&
-      plat::file_exists(c.output_path.c_str())) {
-    plat::file_remove(c.temp_path.c_str());
-    return 15;
-  }
+  // One atomic replace: the existing file stays until the new one takes its
+  // place, so a failing rename loses nothing.
   if (plat::file_rename_replace(c.temp_path.c_str(), c.output_path.c_str()) != 0) {
     plat::file_remove(c.temp_path.c_str());
     return 15;
