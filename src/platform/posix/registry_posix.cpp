@@ -431,8 +431,10 @@ int32_t posix_query_value(RegKey key, const char* name, uint32_t* type, void* da
   Key* k = find_key(store, ref_of(key)->path);
   std::string_view wanted = name ? name : "";
   const Value* found = nullptr;
-  for (const Value& v : k ? k->values : std::vector<Value>())
-    if (same_name(v.name, wanted)) found = &v;
+  if (k) {
+    for (const Value& v : k->values)
+      if (same_name(v.name, wanted)) found = &v;
+  }
   if (!found) return kRegNotFound;
   if (type) *type = found->type;
   uint32_t needed = static_cast<uint32_t>(found->data.size());
