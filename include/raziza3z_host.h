@@ -18,7 +18,10 @@ extern "C" {
 
 /* ---- Message boxes, the beep and window messages -------------------- */
 
-#if !defined(_WIN32)
+/* The message-box and beep callbacks serve on Windows too, where a host may
+ * answer the library's boxes itself; there, without a callback, the real
+ * MessageBoxA and MessageBeep run.  Window messages and the queue below are
+ * the POSIX stand-in for the Windows message queue. */
 
 /* Answers of a message box. */
 #define RZ_IDOK 1
@@ -38,8 +41,10 @@ extern "C" {
 #define RZ_MB_ICONQUESTION 0x20
 #define RZ_MB_TASKMODAL 0x2000
 
+#if !defined(_WIN32)
 /* The quit message, as rz_host_take_message hands it out. */
 #define RZ_WM_QUIT 0x0012
+#endif
 
 /* Ask the user.  Called on the thread running the export, which waits for
  * the answer.  owner is the window the host gave QEN_UINIT_MP (null after a
@@ -52,6 +57,8 @@ typedef int32_t (*RzMessageBoxFn)(void* user, RZ_HWND owner, const char* text,
 /* Sound the alert of the given kind (1 before the first disk prompt). */
 typedef void (*RzBeepFn)(void* user, uint32_t type);
 
+#if !defined(_WIN32)
+
 /* The host's window procedure.  It receives the progress notification
  * ("RUZI1", wparam 1, lparam the percentage), sent synchronously while an
  * extraction or download runs, and every posted message that the library's
@@ -59,11 +66,12 @@ typedef void (*RzBeepFn)(void* user, uint32_t type);
  * a null window are not delivered, as on Windows. */
 typedef intptr_t (*RzWindowProcFn)(void* user, RZ_HWND window, uint32_t message, uintptr_t wparam,
                                    intptr_t lparam);
+#endif /* !_WIN32 */
 
 /* Install a callback with the pointer handed back to it; a null function
  * removes it.  Install them before calling the exports.
  *
- * Without a message-box callback every box takes its default: error boxes
+ * On POSIX, without a message-box callback every box takes its default: error boxes
  * are not shown; the Create Path prompt answers Yes (the directory is
  * created); the replace prompt answers No (the existing file is kept, the
  * extraction returns -22); the disk prompt answers Cancel (the extraction
@@ -71,6 +79,7 @@ typedef intptr_t (*RzWindowProcFn)(void* user, RZ_HWND window, uint32_t message,
  * procedure notifications and dispatched messages go nowhere. */
 RZ_API void rz_host_set_message_box(RzMessageBoxFn fn, void* user);
 RZ_API void rz_host_set_beep(RzBeepFn fn, void* user);
+#if !defined(_WIN32)
 RZ_API void rz_host_set_window_proc(RzWindowProcFn fn, void* user);
 
 /* Register a message name: the same id for the same name (compared without
