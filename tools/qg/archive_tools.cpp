@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -18,21 +19,30 @@ bool is_entry_signature(const unsigned char* p) {
   return p[0] == 'Q' && p[1] == 'G' && p[2] == 3 && (p[3] == 4 || p[3] == 5);
 }
 
-// Walks entries from `pos`; true when the chain ends cleanly at the end of
-// the file, at an end marker, or at an entry that continues in a volume.
-bool chain_is_consistent(const std::vector<unsigned char>& f, uint64_t pos) {
+// Reads n bytes at pos; false when the file has fewer.
+bool read_at(std::ifstream& in, uint64_t pos, unsigned char* out, size_t n) {
+  in.clear();
+  in.seekg(static_cast<std::streamoff>(pos));
+  in.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n));
+  return static_cast<size_t>(in.gcount()) == n;
+}
+
+// Walks entries from `pos` by their headers; true when the chain ends
+// cleanly at the end of the file, at an end marker, or at an entry that
+// continues in a volume.
+bool chain_is_consistent(std::ifstream& in, uint64_t size, uint64_t pos) {
   for (int guard = 0; guard < 1000000; ++guard) {
-    if (pos == f.size()) return true;
-    if (pos + 4 > f.size()) return false;
-    uint32_t sig = le32(&f[pos]);
+    if (pos == size) return true;
+    unsigned char h[40];
+    if (!read_at(in, pos, h, 4)) return false;
+    uint32_t sig = le32(h);
     if (sig == 0 || sig == 0x06034751) return true;
-    if (!is_entry_signature(&f[pos])) return false;
-    if (pos + 40 > f.size()) return false;
-    const unsigned char* h = &f[pos + 4];
-    uint64_t next = pos + 40 + le16(h + 32) + le16(h + 34) + le32(h + 14);
-    if (le16(h + 32) > 255 || le16(h + 34) > 255) return false;
-    if (f[pos + 3] == 5) return next >= f.size();
-    if (next > f.size()) return false;
+    if (!is_entry_signature(h) || !read_at(in, pos, h, 40)) return false;
+    uint16_t nl = le16(h + 36), dl = le16(h + 38);
+    if (nl > 255 || dl > 255) return false;
+    uint64_t next = pos + 40 + nl + dl + le32(h + 18);
+    if (h[3] == 5) return next >= size;
+    if (next > size) return false;
     pos = next;
   }
   return false;
@@ -43,18 +53,23 @@ bool chain_is_consistent(const std::vector<unsigned char>& f, uint64_t pos) {
 int find_first_entry(const std::string& path, uint32_t* offset) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return 1;
-  std::vector<unsigned char> f((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (f.size() < 4 || is_entry_signature(f.data())) {
-    *offset = 0;
-    return 0;
-  }
-  for (size_t i = 1; i + 4 <= f.size() && i <= 0xFFFFFFFFu; ++i) {
-    if (f[i] == 'Q' && is_entry_signature(&f[i]) && chain_is_consistent(f, i)) {
-      *offset = static_cast<uint32_t>(i);
-      return 0;
+  in.seekg(0, std::ios::end);
+  uint64_t size = static_cast<uint64_t>(in.tellg());
+  *offset = 0;
+  unsigned char head[4];
+  if (size < 4 || (read_at(in, 0, head, 4) && is_entry_signature(head))) return 0;
+  // Scan in blocks (3 bytes of overlap) so memory stays small for any size.
+  std::vector<unsigned char> block(1 << 20);
+  for (uint64_t base = 1; base + 4 <= size && base <= 0xFFFFFFFFu; base += block.size() - 3) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), size - base));
+    if (!read_at(in, base, block.data(), n)) return 1;
+    for (size_t i = 0; i + 4 <= n; ++i) {
+      if (block[i] == 'Q' && is_entry_signature(&block[i]) && chain_is_consistent(in, size, base + i)) {
+        *offset = static_cast<uint32_t>(base + i);
+        return 0;
+      }
     }
   }
-  *offset = 0;
   return 0;
 }
 
