@@ -52,6 +52,17 @@ int32_t w_receive(plat::SocketHandle s, void* buffer, uint32_t n) {
   return plat::native_net_ops().receive(s, buffer, n);
 }
 
+int w_wait(plat::SocketHandle s, uint32_t timeout_ms) {
+  ++g_script.waits;
+  if (g_script.cut_waits < 0 || g_script.waits <= g_script.cut_waits) return plat::kNetWaitOver;
+  return plat::native_net_ops().wait_readable(s, timeout_ms);
+}
+uint32_t w_now() {
+  if (g_script.clock_step == 0) return plat::native_net_ops().now_ms();
+  g_script.clock_now += g_script.clock_step;
+  return g_script.clock_now;
+}
+
 plat::NetOps make_wrapper() {
   plat::NetOps ops = plat::native_net_ops();
   ops.parse_address = w_parse;
@@ -61,6 +72,8 @@ plat::NetOps make_wrapper() {
   ops.connect = w_connect;
   ops.send = w_send;
   ops.receive = w_receive;
+  ops.wait_readable = w_wait;
+  ops.now_ms = w_now;
   return ops;
 }
 

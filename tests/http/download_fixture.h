@@ -29,8 +29,15 @@ struct NetScript {
   uint16_t service = 0;       // with fake_service: the "http" port, 0 unknown
   bool fake_connect = false;  // record the port and fail, without connecting
   int fail_socket = 0, fail_send = 0, fail_receive = 0;
+  // The first cut_waits waits end at once without data, as a signal would
+  // end them (-1: every wait).  A clock_step above 0 replaces the clock by
+  // one that moves that many milliseconds at each reading.
+  int cut_waits = 0;
+  uint32_t clock_step = 0;
+  uint32_t clock_now = 0;
   // Calls seen.
   int lookups = 0, parses = 0, services = 0, sockets = 0, connects = 0, sends = 0, receives = 0;
+  int waits = 0;
   uint16_t connect_port = 0;
   uint32_t connect_address = 0;
 };

@@ -178,6 +178,31 @@ TEST_F(DownloadTest, StallEndsTheDownload) {
   EXPECT_TRUE(server.client_closed());
 }
 
+// A wait that a signal cuts short is taken up again: only the clock ends
+// the download, and a clock that runs out ends it even when every wait is
+// cut short.
+TEST_F(DownloadTest, WaitsCutShortDoNotEndOrHangTheDownload) {
+  {
+    ScriptServer server({Send(kOk5 + "hello")});
+    net_script().cut_waits = 5;
+    Fetch f;
+    f.port = server.port();
+    EXPECT_EQ(get(f), 0);
+    EXPECT_EQ(output_text(), "hello");
+    EXPECT_GT(net_script().waits, 5);
+  }
+  install_net_wrapper();
+  rz_host_set_stall_time(1000);
+  ScriptServer server({Send(kOk5 + "hello")});
+  net_script().cut_waits = -1;
+  net_script().clock_step = 100;
+  Fetch f;
+  f.port = server.port();
+  EXPECT_EQ(get(f), GETHTTP_RECEIVE_FAILED);
+  EXPECT_GE(net_script().waits, 5);
+  EXPECT_LE(net_script().waits, 10);
+}
+
 TEST_F(DownloadTest, CancelAfterTheFirstChunk) {
   cancel_at_report = 1;
   ScriptServer server({Send("HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\nabc"), Pause(100),
