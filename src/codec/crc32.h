@@ -14,13 +14,27 @@ inline uint32_t crc_step(uint32_t crc, uint8_t byte) {
   return kCrcTable[(crc ^ byte) & 0xFF] ^ (crc >> 8);
 }
 
-// Fold n bytes into a register value (no inversion at either end).
+// Fold n bytes into a register value (no inversion at either end).  Bit-identical
+// to n calls of crc_step; uses carry-less multiplication where the CPU has it.
 uint32_t crc_update(uint32_t crc, const uint8_t* data, size_t n);
+
+// Copy n bytes from src to dst (which must not overlap) and fold them into crc
+// in the same pass; returns the new register value.
+uint32_t crc_copy(uint32_t crc, uint8_t* dst, const uint8_t* src, size_t n);
+
+// The byte-at-a-time reference and the table-only bulk method, exposed so that
+// tests can compare every method the dispatcher may choose.
+uint32_t crc_update_bytewise(uint32_t crc, const uint8_t* data, size_t n);
+uint32_t crc_update_sliced(uint32_t crc, const uint8_t* data, size_t n);
+// True when the carry-less multiply method is available on this CPU.
+bool crc_has_clmul();
 
 // RunningCrc: 0 at load, 0xFFFFFFFF after a reset.
 void running_crc_reset();
 // Fold a span into RunningCrc; returns the new register value.
 uint32_t running_crc_add(const uint8_t* data, size_t n);
+// Copy a span to dst and fold it into RunningCrc; returns the new value.
+uint32_t running_crc_add_copy(uint8_t* dst, const uint8_t* src, size_t n);
 uint32_t running_crc_value();
 void running_crc_set(uint32_t value);
 

@@ -1,0 +1,169 @@
+#include "codec/huffman.h"
+
+#include "codec/memory.h"
+
+namespace rz {
+
+const uint16_t kLengthBase[31] = {3,  4,   5,   6,   7,   8,   9,   10, 11, 13, 15,
+                                  17, 19,  23,  27,  31,  35,  43,  51, 59, 67, 83,
+                                  99, 115, 131, 163, 195, 227, 258, 0,  0};
+const uint16_t kLengthExtra[31] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,  2, 2,
+                                   3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0, 99, 99};
+const uint16_t kDistanceBase[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
+                                    33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
+                                    1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+const uint16_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                     6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+namespace {
+
+// The slot for the next symbol in canonical order, or an invalid slot for the
+// extra codes that fill an incomplete code space.
+HuffEntry make_slot(const unsigned* sorted, unsigned used, unsigned& next_value, unsigned bits,
+                    unsigned simple_count, const uint16_t* bases, const uint16_t* extras) {
+  HuffEntry r{kOpInvalid, static_cast<uint8_t>(bits), 0, nullptr};
+  if (next_value >= used) return r;
+  unsigned sym = sorted[next_value++];
+  if (sym < simple_count) {
+    r.op = sym < 256 ? kOpLiteral : kOpEndOfBlock;
+    r.value = static_cast<uint16_t>(sym);
+  } else {
+    r.op = static_cast<uint8_t>(extras[sym - simple_count]);
+    r.value = bases[sym - simple_count];
+  }
+  return r;
+}
+
+// Width of a new table whose first code has length k, w bits resolved above
+// it: as narrow as the codes under its prefix allow, at most z bits.  a is
+// the number of codes of length k still to place, this one included.
+unsigned table_width(unsigned k, unsigned w, unsigned z, unsigned a, const unsigned* count) {
+  unsigned j = k - w;
+  unsigned f = 1u << j;
+  if (f > a) {
+    f -= a;
+    const unsigned* xp = count + k;
+    while (j < z && ++j < z) {
+      f <<= 1;
+      if (f <= *++xp) break;
+      f -= *xp;
+    }
+  }
+  return j;
+}
+
+}  // namespace
+
+int build_huffman_table(const unsigned* lengths, unsigned n, unsigned simple_count,
+                        const uint16_t* bases, const uint16_t* extras, HuffEntry** table,
+                        unsigned* lookup_bits) {
+  if (n > kMaxSymbols) return 2;
+  unsigned count[kMaxCodeLength + 2] = {};
+  for (unsigned i = 0; i < n; ++i) {
+    if (lengths[i] > kMaxCodeLength) return 2;
+    ++count[lengths[i]];
+  }
+  if (count[0] == n) {
+    *table = nullptr;
+    *lookup_bits = 0;
+    return 0;
+  }
+  unsigned kmin = 1, g = kMaxCodeLength;
+  while (count[kmin] == 0) ++kmin;
+  while (count[g] == 0) --g;
+  unsigned l = *lookup_bits;
+  if (l < kmin) l = kmin;
+  if (l > g) l = g;
+  *lookup_bits = l;
+
+  // Code space: what is left over becomes extra codes of the longest length.
+  int y = 1 << kmin;
+  for (unsigned j = kmin; j < g; ++j, y <<= 1)
+    if ((y -= static_cast<int>(count[j])) < 0) return 2;
+  if ((y -= static_cast<int>(count[g])) < 0) return 2;
+  count[g] += static_cast<unsigned>(y);
+
+  // Symbols in canonical order: by length, then by symbol number.
+  unsigned offset[kMaxCodeLength + 2] = {};
+  for (unsigned j = 1; j <= kMaxCodeLength; ++j) offset[j + 1] = offset[j] + count[j];
+  unsigned sorted[kMaxSymbols];
+  unsigned used = 0;
+  for (unsigned i = 0; i < n; ++i)
+    if (lengths[i]) {
+      sorted[offset[lengths[i]]++] = i;
+      ++used;
+    }
+
+  HuffEntry* levels[kMaxCodeLength + 1] = {};  // the current table of each level
+  unsigned prefix[kMaxCodeLength + 1] = {};    // the code prefix each level hangs under
+  HuffEntry** chain = table;                   // where the next block is linked in
+  HuffEntry* first = nullptr;
+  HuffEntry* q = nullptr;
+  int h = -1;
+  int w = -static_cast<int>(l);
+  unsigned z = 0;  // entries in the current table
+  unsigned i = 0;  // the current code, bit-reversed
+  unsigned next_value = 0;
+
+  for (unsigned k = kmin; k <= g; ++k) {
+    for (unsigned a = count[k]; a > 0; --a) {
+      while (static_cast<int>(k) > w + static_cast<int>(l)) {
+        ++h;
+        w += static_cast<int>(l);
+        unsigned limit = g - static_cast<unsigned>(w);
+        if (limit > l) limit = l;
+        unsigned j = table_width(k, static_cast<unsigned>(w), limit, a, count);
+        z = 1u << j;
+        auto* block = static_cast<HuffEntry*>(codec_alloc((z + 1) * sizeof(HuffEntry)));
+        if (!block) {
+          free_huffman_table(&first);
+          *table = nullptr;
+          return -1;
+        }
+        block[0] = HuffEntry{0, 0, 0, nullptr};
+        q = block + 1;
+        *chain = q;
+        if (!first) first = q;
+        chain = &block[0].next;
+        levels[h] = q;
+        if (h > 0) {
+          prefix[h] = i;
+          HuffEntry link{static_cast<uint8_t>(16 + j), static_cast<uint8_t>(l), 0, q};
+          levels[h - 1][i >> (static_cast<unsigned>(w) - l)] = link;
+        }
+      }
+
+      HuffEntry r = make_slot(sorted, used, next_value, k - static_cast<unsigned>(w), simple_count,
+                              bases, extras);
+      unsigned step = 1u << (k - static_cast<unsigned>(w));
+      for (unsigned j = i >> w; j < z; j += step) q[j] = r;
+
+      // Next code in bit-reversed order.
+      unsigned bit = 1u << (k - 1);
+      while (i & bit) {
+        i ^= bit;
+        bit >>= 1;
+      }
+      i ^= bit;
+
+      while ((i & ((1u << w) - 1)) != prefix[h]) {
+        --h;
+        w -= static_cast<int>(l);
+      }
+    }
+  }
+  return (y != 0 && g != 1) ? 1 : 0;
+}
+
+void free_huffman_table(HuffEntry** table) {
+  if (!table || !*table) return;
+  HuffEntry* q = *table;
+  while (q) {
+    HuffEntry* block = q - 1;
+    q = block->next;
+    codec_free(block);
+  }
+  *table = nullptr;
+}
+
+}  // namespace rz

@@ -1,0 +1,490 @@
+// The resumable decoder.
+//
+// Format notes:
+// - Bits are read least significant first; Huffman codes arrive bit-reversed,
+//   which the tables absorb (see huffman.h).
+// - need(n) pulls bytes only while fewer than n bits are buffered, one byte
+//   per source call.  Because symbols are looked up through the full table
+//   width, the engine may pull one byte it uses only to look ahead; at the
+//   end of a stream that byte lies beyond the compressed data and the source
+//   must answer it.  Never more than one.
+// - A stored block starts at a byte boundary.  The look-ahead may have left
+//   whole bytes in the bit buffer when a Huffman block precedes it: those are
+//   the next bytes of the stream, so LEN and NLEN (and then the data) come
+//   from them first and only then from the source.
+// - Output is staged in the window and delivered (copied to the caller and
+//   folded into RunningCrc) at every flush: when the window fills and before
+//   every return with a count.
+#include <algorithm>
+#include <cstring>
+
+#include "codec/crc32.h"
+#include "codec/inflate_internal.h"
+#include "codec/memory.h"
+
+namespace rz {
+
+namespace {
+
+InflateState g_engine;
+
+// The order in which the code-length code's lengths are sent.
+constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
+                                          11, 4,  12, 3, 13, 2, 14, 1, 15};
+
+int fail(InflateState& s, int code) {
+  s.error = code;
+  s.failure = code;
+  s.failed = true;
+  return -1;
+}
+
+void need(InflateState& s, unsigned n) {
+  while (s.bit_count < n) {
+    auto byte = static_cast<uint8_t>(s.source.next_byte());
+    s.bit_buffer |= uint64_t{byte} << s.bit_count;
+    s.bit_count += 8;
+  }
+}
+
+unsigned take(InflateState& s, unsigned n) {
+  auto v = static_cast<unsigned>(s.bit_buffer & ((uint64_t{1} << n) - 1));
+  s.bit_buffer >>= n;
+  s.bit_count -= n;
+  return v;
+}
+
+unsigned need_take(InflateState& s, unsigned n) {
+  need(s, n);
+  return take(s, n);
+}
+
+// Decode one symbol through table t of top-level width l into *out.  Returns
+// 0, or -1 for an invalid code or a code that has no table.
+int decode_symbol(InflateState& s, const HuffEntry* t, unsigned l, HuffEntry* out) {
+  if (!t) return -1;
+  for (;;) {
+    need(s, l);
+    const HuffEntry& e = t[s.bit_buffer & ((uint64_t{1} << l) - 1)];
+    if (e.op == kOpInvalid) return -1;
+    take(s, e.bits);
+    if (e.op <= kOpLiteral) {
+      *out = e;
+      return 0;
+    }
+    l = e.op - 16u;
+    t = e.next;
+  }
+}
+
+// Deliver the staged bytes: copy them to the caller and fold them into
+// RunningCrc in one pass.
+void flush(InflateState& s) {
+  uint32_t n = s.window_pos - s.deliver_from;
+  if (n == 0) return;
+  running_crc_add_copy(s.output_cursor, s.window + s.deliver_from, n);
+  s.output_cursor += n;
+  s.deliver_from += n;
+  s.output_total += n;
+  s.history = std::min(kWindowSize, s.history + n);
+}
+
+void wrap_if_full(InflateState& s) {
+  if (s.window_pos == kWindowSize) {
+    flush(s);
+    s.window_pos = 0;
+    s.deliver_from = 0;
+  }
+}
+
+void release_tables(InflateState& s) {
+  free_huffman_table(&s.literal_table);
+  free_huffman_table(&s.distance_table);
+}
+
+void end_block(InflateState& s) {
+  s.block_kind = BlockKind::none;
+  s.block_ready = false;
+  s.copy_pending = false;
+}
+
+// After the bits up to the byte boundary are dropped, the buffer holds whole
+// bytes only: they come first, then the source.
+uint8_t stored_byte(InflateState& s) {
+  if (s.bit_count >= 8) return static_cast<uint8_t>(take(s, 8));
+  return static_cast<uint8_t>(s.source.next_byte());
+}
+
+// Take up to max bytes of a stored block from the source's view into the
+// window.  Returns the count taken (0 when the source offers no view now).
+uint32_t stored_from_view(InflateState& s, uint32_t max) {
+  if (!s.source.peek || s.bit_count != 0) return 0;
+  const unsigned char* data = nullptr;
+  uint32_t n = s.source.peek(&data);
+  if (n == 0 || !data) return 0;
+  n = std::min({n, max, kWindowSize - s.window_pos});
+  std::memcpy(s.window + s.window_pos, data, n);
+  s.source.consume(n);
+  s.window_pos += n;
+  return n;
+}
+
+// Stored block: LEN, NLEN, then LEN bytes as they are.  Returns the bytes
+// delivered or -1.
+int stored_block(InflateState& s, uint32_t room) {
+  if (!s.block_ready) {
+    take(s, s.bit_count & 7);
+    uint8_t h[4];
+    for (uint8_t& b : h) b = stored_byte(s);
+    uint32_t len = h[0] | uint32_t{h[1]} << 8;
+    uint32_t nlen = h[2] | uint32_t{h[3]} << 8;
+    if ((nlen ^ 0xFFFFu) != len) return fail(s, kInflateBadData);
+    s.stored_remaining = len;
+    s.block_ready = true;
+  }
+  uint32_t i = 0;
+  while (i < room) {
+    if (s.stored_remaining == 0) {
+      end_block(s);
+      break;
+    }
+    uint32_t n = stored_from_view(s, std::min(room - i, s.stored_remaining));
+    if (n == 0) {
+      s.window[s.window_pos++] = stored_byte(s);
+      n = 1;
+    }
+    s.stored_remaining -= n;
+    i += n;
+    wrap_if_full(s);
+  }
+  flush(s);
+  return static_cast<int>(i);
+}
+
+// Copy n bytes inside the window from copy_from to window_pos with the result
+// of a forward byte-by-byte copy, so that a distance shorter than the length
+// repeats the bytes just written.
+void window_copy(InflateState& s, uint32_t n) {
+  unsigned char* dst = s.window + s.window_pos;
+  const unsigned char* src = s.window + s.copy_from;
+  if (s.window_pos - s.copy_from >= n) {
+    std::memmove(dst, src, n);
+  } else {
+    for (uint32_t k = 0; k < n; ++k) dst[k] = src[k];
+  }
+  s.window_pos += n;
+  s.copy_from += n;
+}
+
+// Continue the current copy until it is done or the room is used up (then
+// copy_pending is set).  Pieces stop at the end of the window, where both
+// positions wrap.
+void run_copy(InflateState& s, uint32_t room, uint32_t* produced) {
+  s.copy_pending = false;
+  while (s.copy_length > 0 && !s.copy_pending) {
+    s.copy_from &= kWindowSize - 1;
+    uint32_t n = kWindowSize - std::max(s.copy_from, s.window_pos);
+    n = std::min(n, s.copy_length);
+    if (*produced + n > room) {
+      s.copy_pending = true;
+      n = room - *produced;
+    }
+    *produced += n;
+    s.copy_length -= n;
+    window_copy(s, n);
+    wrap_if_full(s);
+  }
+}
+
+bool fast_path_possible(const InflateState& s, uint32_t room_left) {
+  return s.source.peek && s.source.consume && room_left >= kFastMinOutput &&
+         kWindowSize - s.window_pos >= kFastMinOutput;
+}
+
+// Decode one length/distance pair's distance after its length symbol e, and
+// set up the copy.  Returns 0 or -1.
+int start_copy(InflateState& s, const HuffEntry& e) {
+  s.copy_length = e.value + need_take(s, e.op);
+  HuffEntry d;
+  if (decode_symbol(s, s.distance_table, s.distance_bits, &d) != 0) return fail(s, kInflateBadData);
+  uint32_t distance = d.value + need_take(s, d.op);
+  // A distance must stay inside this stream's output: the window is not
+  // cleared between streams, and before that it holds bytes of an earlier
+  // entry or memory never written.
+  if (distance > reachable_history(s)) return fail(s, kInflateBadData);
+  s.copy_from = s.window_pos - distance;
+  return 0;
+}
+
+// Decode the symbols of a fixed or dynamic block.  Returns the bytes
+// delivered or -1.
+int codes(InflateState& s, uint32_t room) {
+  uint32_t produced = 0;
+  while (produced < room) {
+    if (!s.copy_pending) {
+      if (fast_path_possible(s, room - produced)) {
+        FastResult r = inflate_fast(s, room - produced, &produced);
+        if (r == FastResult::failed) return fail(s, s.error);
+        if (r == FastResult::end_of_block) {
+          end_block(s);
+          break;
+        }
+        if (produced >= room) break;
+      }
+      HuffEntry e;
+      if (decode_symbol(s, s.literal_table, s.literal_bits, &e) != 0)
+        return fail(s, kInflateBadData);
+      if (e.op == kOpLiteral) {
+        s.window[s.window_pos++] = static_cast<unsigned char>(e.value);
+        ++produced;
+        wrap_if_full(s);
+        continue;
+      }
+      if (e.op == kOpEndOfBlock) {
+        end_block(s);
+        break;
+      }
+      if (start_copy(s, e) != 0) return -1;
+    }
+    run_copy(s, room, &produced);
+  }
+  flush(s);
+  return static_cast<int>(produced);
+}
+
+// Run the codes of a fixed or dynamic block; its tables go when the block
+// ends or fails.
+int run_codes(InflateState& s, uint32_t room) {
+  int r = codes(s, room);
+  if (r < 0 || s.block_kind == BlockKind::none) release_tables(s);
+  return r;
+}
+
+// The fixed codes: literal/length lengths 8, 9, 7, 8 over 0-143, 144-255,
+// 256-279, 280-287, and 30 distance codes of length 5.
+int setup_fixed(InflateState& s) {
+  unsigned lengths[288];
+  for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+  release_tables(s);
+  s.literal_bits = 7;
+  int r = build_huffman_table(lengths, 288, 257, kLengthBase, kLengthExtra, &s.literal_table,
+                              &s.literal_bits);
+  if (r != 0) {
+    if (r == 1) free_huffman_table(&s.literal_table);
+    return fail(s, r < 0 ? kInflateNoMemory : kInflateBadFixed);
+  }
+  for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
+  s.distance_bits = 5;
+  r = build_huffman_table(lengths, 30, 0, kDistanceBase, kDistanceExtra, &s.distance_table,
+                          &s.distance_bits);
+  // The fixed distance code is incomplete by design (codes 30 and 31 unused).
+  if (r != 0 && r != 1) {
+    free_huffman_table(&s.literal_table);
+    return fail(s, r < 0 ? kInflateNoMemory : kInflateBadFixed);
+  }
+  s.block_ready = true;
+  return 0;
+}
+
+// Read the nl + nd literal/length and distance code lengths through the
+// code-length code.  Returns 0 or -1.
+int read_code_lengths(InflateState& s, const HuffEntry* table, unsigned bits, unsigned total,
+                      unsigned* lengths) {
+  unsigned previous = 0;
+  for (unsigned i = 0; i < total;) {
+    HuffEntry e;
+    if (decode_symbol(s, table, bits, &e) != 0) return -1;
+    unsigned sym = e.value, repeat = 1, value = sym;
+    if (sym == 16) {
+      repeat = need_take(s, 2) + 3;
+      value = previous;
+    } else if (sym == 17) {
+      repeat = need_take(s, 3) + 3;
+      value = 0;
+    } else if (sym == 18) {
+      repeat = need_take(s, 7) + 11;
+      value = 0;
+    }
+    if (repeat > total - i) return -1;
+    for (unsigned k = 0; k < repeat; ++k) lengths[i++] = value;
+    previous = sym <= 15 ? sym : (sym == 16 ? previous : 0);
+  }
+  return 0;
+}
+
+// Build one table of a dynamic block; any result but 0 fails the block.
+int build_dynamic(InflateState& s, const unsigned* lengths, unsigned n, unsigned simple,
+                  const uint16_t* bases, const uint16_t* extras, HuffEntry** table,
+                  unsigned* bits) {
+  int r = build_huffman_table(lengths, n, simple, bases, extras, table, bits);
+  if (r == 0) return 0;
+  if (r == 1) free_huffman_table(table);
+  return fail(s, r < 0 ? kInflateNoMemory : kInflateBadData);
+}
+
+int setup_dynamic(InflateState& s) {
+  unsigned nl = need_take(s, 5) + 257;
+  unsigned nd = need_take(s, 5) + 1;
+  unsigned nb = need_take(s, 4) + 4;
+  if (nl > 286 || nd > 30) return fail(s, kInflateBadData);
+  unsigned lengths[286 + 30] = {};
+  for (unsigned i = 0; i < nb; ++i) lengths[kCodeLengthOrder[i]] = need_take(s, 3);
+  release_tables(s);
+  HuffEntry* cl_table = nullptr;
+  unsigned cl_bits = 7;
+  if (build_dynamic(s, lengths, 19, 19, nullptr, nullptr, &cl_table, &cl_bits) != 0) return -1;
+  int r = read_code_lengths(s, cl_table, cl_bits, nl + nd, lengths);
+  free_huffman_table(&cl_table);
+  if (r != 0) return fail(s, kInflateBadData);
+  s.literal_bits = 9;
+  if (build_dynamic(s, lengths, nl, 257, kLengthBase, kLengthExtra, &s.literal_table,
+                    &s.literal_bits) != 0)
+    return -1;
+  s.distance_bits = 6;
+  if (build_dynamic(s, lengths + nl, nd, 0, kDistanceBase, kDistanceExtra, &s.distance_table,
+                    &s.distance_bits) != 0) {
+    free_huffman_table(&s.literal_table);
+    return -1;
+  }
+  s.block_ready = true;
+  return 0;
+}
+
+int run_block(InflateState& s, uint32_t room) {
+  switch (s.block_kind) {
+    case BlockKind::stored:
+      return stored_block(s, room);
+    case BlockKind::fixed:
+      if (!s.block_ready && setup_fixed(s) != 0) return -1;
+      return run_codes(s, room);
+    case BlockKind::dynamic:
+      if (!s.block_ready && setup_dynamic(s) != 0) return -1;
+      return run_codes(s, room);
+    case BlockKind::none:
+      break;
+  }
+  return 0;
+}
+
+// BFINAL and BTYPE.  Returns 0 or -1 (block type 3).
+int read_block_header(InflateState& s) {
+  if (need_take(s, 1)) s.final_block = true;
+  switch (need_take(s, 2)) {
+    case 0:
+      s.block_kind = BlockKind::stored;
+      break;
+    case 1:
+      s.block_kind = BlockKind::fixed;
+      break;
+    case 2:
+      s.block_kind = BlockKind::dynamic;
+      break;
+    default:
+      return fail(s, kInflateBadData);
+  }
+  s.block_ready = false;
+  s.copy_pending = false;
+  return 0;
+}
+
+void clear_stream(InflateState& s) {
+  s.has_source = false;
+  s.source = ByteSource{};
+  s.window_pos = s.deliver_from = 0;
+  s.output_cursor = nullptr;
+  s.output_total = 0;
+  s.history = 0;
+  s.bit_buffer = 0;
+  s.bit_count = 0;
+  s.block_kind = BlockKind::none;
+  s.block_ready = s.copy_pending = s.started = s.final_block = s.failed = false;
+  s.copy_length = s.copy_from = s.stored_remaining = 0;
+}
+
+}  // namespace
+
+InflateState& inflate_state() {
+  return g_engine;
+}
+
+int inflate_error() {
+  return g_engine.error;
+}
+
+int inflate_begin(const ByteSource* source) {
+  InflateState& s = g_engine;
+  s.error = kInflateOk;
+  if (!s.window) {
+    s.window = static_cast<unsigned char*>(codec_alloc(kWindowSize));
+    if (!s.window) {
+      s.error = kInflateNoMemory;
+      return kInflateNoMemory;
+    }
+  }
+  clear_stream(s);
+  if (source) s.source = *source;
+  s.has_source = source && source->next_byte;
+  running_crc_reset();
+  return 0;
+}
+
+int inflate_read(unsigned char* out, uint32_t limit, uint32_t expected_size) {
+  InflateState& s = g_engine;
+  s.started = true;
+  s.expected_size = expected_size;
+  if (s.failed) {
+    s.error = s.failure;
+    return -1;
+  }
+  // Reading without a begun stream would go through a missing window.
+  if (!s.window || !s.has_source) return fail(s, kInflateUnfinished);
+  limit = std::min<uint32_t>(limit, 0x7FFFFFFF);
+  s.output_cursor = out;
+  uint32_t total = 0;
+  for (;;) {
+    if (s.block_kind == BlockKind::none) {
+      if (s.final_block) return static_cast<int>(total);
+      if (read_block_header(s) != 0) return -1;
+    }
+    int r = run_block(s, limit - total);
+    if (r < 0) return -1;
+    if (r == 0 && s.final_block) return static_cast<int>(total);
+    total += static_cast<uint32_t>(r);
+    if (total >= limit) return static_cast<int>(total);
+  }
+}
+
+int inflate_end() {
+  InflateState& s = g_engine;
+  s.error = kInflateOk;
+  int result = -1;
+  if (s.window && s.has_source && s.started) {
+    if (!s.final_block) {
+      s.error = kInflateUnfinished;
+      result = kInflateUnfinished;
+    } else {
+      // Decoded bytes nobody fetched: counted and folded in, delivered to no one.
+      uint32_t drained = 0;
+      int r = 0;
+      unsigned char scratch[16];
+      if (s.block_kind != BlockKind::none) {
+        while ((r = inflate_read(scratch, sizeof scratch, s.expected_size)) == 16) drained += 16;
+      }
+      if (r >= 0) {
+        if (s.output_total != s.expected_size) {
+          s.error = kInflateWrongSize;
+        } else {
+          result = 0;
+          if (drained) s.error = result = kInflateUnfinished;
+        }
+      }
+    }
+  }
+  codec_free(s.window);
+  s.window = nullptr;
+  release_tables(s);
+  clear_stream(s);
+  return result;
+}
+
+}  // namespace rz

@@ -1,0 +1,194 @@
+// The fast loop of the decoder.
+//
+// Entry conditions (checked by the caller, codes() in inflate.cpp): the
+// current block is fixed or dynamic with its tables built, no copy is
+// pending, the source offers a view, and both the caller's remaining room and
+// the window space behind window_pos are at least 258 bytes.
+//
+// Why those numbers:
+// - Input.  The bit buffer is 64 bits wide and is refilled with one unaligned
+//   8-byte load from the view, which needs 8 bytes ahead of the read
+//   position; the loop runs while that holds.  After a refill at least 56
+//   bits are buffered.  One iteration uses at most 48: a literal/length code
+//   (15 bits) with 5 extra bits, a distance code (15) with 13 extra bits.
+//   Lookups read a few bits past the code itself, always inside the 64 loaded
+//   bits, so no bound check is needed inside a symbol.
+// - Output.  One iteration writes at most 258 bytes (the longest match), so
+//   the loop runs while 258 bytes of room are left before the caller's limit
+//   and before the end of the window.  It never wraps the window and never
+//   writes past the byte it produces last, so the history behind window_pos
+//   stays intact for later distances of up to 32768.
+//
+// On leaving, the whole bytes still in the bit buffer that came from the view
+// are handed back (the view position moves back over them) and only the bytes
+// actually used are consumed, so the source's counters, the bit state and the
+// output are exactly what the resumable path would have produced.
+#include <cstring>
+
+#include "codec/inflate_internal.h"
+
+namespace rz {
+
+namespace {
+
+inline uint64_t load_le64(const unsigned char* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap64(v);
+#endif
+  return v;
+}
+
+inline void copy8(unsigned char* dst, const unsigned char* src) {
+  uint64_t v;
+  std::memcpy(&v, src, 8);
+  std::memcpy(dst, &v, 8);
+}
+
+// Copy len bytes from src to dst where src lies dist bytes before dst,
+// writing nothing past dst + len.  The result is that of a forward byte copy.
+inline void copy_back(unsigned char* dst, const unsigned char* src, uint32_t len, uint32_t dist) {
+  if (dist >= 8) {
+    if (len >= 8) {
+      uint32_t k = 0;
+      for (; k + 8 <= len; k += 8) copy8(dst + k, src + k);
+      // The last, overlapping chunk rewrites bytes with the values they already have.
+      if (k < len) copy8(dst + len - 8, src + len - 8);
+    } else {
+      for (uint32_t k = 0; k < len; ++k) dst[k] = src[k];
+    }
+  } else if (dist == 1) {
+    std::memset(dst, src[0], len);
+  } else {
+    for (uint32_t k = 0; k < len; ++k) dst[k] = src[k];
+  }
+}
+
+// Copy len bytes from a source that lies physically at or after dst (a
+// distance that reaches across the start of the window), as a forward byte
+// copy would; the source may run on past the window's end to its start.
+inline void copy_wrapped(unsigned char* window, unsigned char* dst, const unsigned char* src,
+                         uint32_t len) {
+  const unsigned char* end = window + kWindowSize;
+  for (uint32_t k = 0; k < len; ++k) {
+    if (src == end) src = window;
+    *dst++ = *src++;
+  }
+}
+
+struct Bits {
+  uint64_t buf;
+  uint32_t count;
+  void drop(uint32_t n) {
+    buf >>= n;
+    count -= n;
+  }
+  uint32_t peek(uint32_t n) const { return static_cast<uint32_t>(buf & ((uint64_t{1} << n) - 1)); }
+};
+
+// Look a code up, following sub-table links.  Returns the final slot (op 99
+// for an invalid code, whose bits are not dropped).
+inline const HuffEntry* lookup(Bits& b, const HuffEntry* t, uint32_t l) {
+  const HuffEntry* e = &t[b.peek(l)];
+  while (e->op > kOpLiteral && e->op != kOpInvalid) {
+    b.drop(e->bits);
+    e = &e->next[b.peek(e->op - 16u)];
+  }
+  return e;
+}
+
+}  // namespace
+
+FastResult inflate_fast(InflateState& s, uint32_t room, uint32_t* produced) {
+  const unsigned char* view = nullptr;
+  uint32_t avail = s.source.peek(&view);
+  if (avail < kFastMinInput || !view || !s.literal_table) return FastResult::stopped;
+
+  const unsigned char* in = view;
+  const unsigned char* const in_last = view + avail - 8;  // last position an 8-byte load may start
+  unsigned char* const window = s.window;
+  unsigned char* const out_start = window + s.window_pos;
+  uint32_t space = kWindowSize - s.window_pos;
+  if (room < space) space = room;
+  unsigned char* const out_stop = out_start + space - kFastMinOutput;  // last safe start
+  unsigned char* out = out_start;
+  const uint32_t history_before = reachable_history(s);
+
+  const HuffEntry* const lt = s.literal_table;
+  const HuffEntry* const dt = s.distance_table;
+  const uint32_t lbits = s.literal_bits;
+  const uint32_t dbits = s.distance_bits;
+  Bits b{s.bit_buffer, s.bit_count};
+  FastResult result = FastResult::stopped;
+
+  while (out <= out_stop && in <= in_last) {
+    // Refill to 56..63 bits; bits above count are the true next bits.
+    b.buf |= load_le64(in) << b.count;
+    in += (63 - b.count) >> 3;
+    b.count |= 56;
+
+    const HuffEntry* e = lookup(b, lt, lbits);
+    if (e->op == kOpInvalid) goto bad;
+    b.drop(e->bits);
+    if (e->op == kOpLiteral) {
+      *out++ = static_cast<unsigned char>(e->value);
+      // A second literal fits in what is left of the refill whenever its code
+      // is resolved at the top level; most text decodes two per refill.
+      // Only the top-level slot is looked at, so nothing is dropped unless it
+      // is a literal.
+      if (b.count >= lbits) {
+        const HuffEntry* e2 = &lt[b.peek(lbits)];
+        if (e2->op == kOpLiteral) {
+          b.drop(e2->bits);
+          *out++ = static_cast<unsigned char>(e2->value);
+        }
+      }
+      continue;
+    }
+    if (e->op == kOpEndOfBlock) {
+      result = FastResult::end_of_block;
+      break;
+    }
+    {
+      uint32_t len = e->value + b.peek(e->op);
+      b.drop(e->op);
+      if (!dt) goto bad;
+      const HuffEntry* d = lookup(b, dt, dbits);
+      if (d->op == kOpInvalid) goto bad;
+      b.drop(d->bits);
+      uint32_t dist = d->value + b.peek(d->op);
+      b.drop(d->op);
+      uint32_t written = static_cast<uint32_t>(out - out_start);
+      if (dist > history_before + written) goto bad;
+      uint32_t pos = static_cast<uint32_t>(out - window);
+      if (dist <= pos) {
+        copy_back(out, out - dist, len, dist);
+      } else {
+        copy_wrapped(window, out, window + (pos + kWindowSize - dist), len);
+      }
+      out += len;
+    }
+  }
+  {
+    // Hand back the whole bytes of the view still unused in the bit buffer.
+    uint32_t loaded = static_cast<uint32_t>(in - view);
+    uint32_t unused = b.count >> 3;
+    if (unused > loaded) unused = loaded;
+    in -= unused;
+    b.count -= unused * 8;
+    b.buf &= (uint64_t{1} << b.count) - 1;
+    s.source.consume(static_cast<uint32_t>(in - view));
+    s.bit_buffer = b.buf;
+    s.bit_count = b.count;
+    uint32_t n = static_cast<uint32_t>(out - out_start);
+    s.window_pos += n;
+    *produced += n;
+    return result;
+  }
+bad:
+  s.error = kInflateBadData;
+  return FastResult::failed;
+}
+
+}  // namespace rz

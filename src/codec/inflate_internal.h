@@ -1,0 +1,65 @@
+// The engine's state record and the helpers shared by its two decoding paths:
+// the resumable one in inflate.cpp and the fast loop in inflate_fast.cpp.
+#pragma once
+
+#include <cstdint>
+
+#include "codec/huffman.h"
+#include "codec/inflate.h"
+
+namespace rz {
+
+enum class BlockKind : uint8_t { none, stored, fixed, dynamic };
+
+struct InflateState {
+  ByteSource source{};
+  bool has_source = false;
+  unsigned char* window = nullptr;  // kWindowSize bytes: history and staging area
+  uint32_t window_pos = 0;          // where the next decoded byte goes
+  uint32_t deliver_from = 0;        // first window byte not yet delivered
+  unsigned char* output_cursor = nullptr;
+  uint32_t output_total = 0;   // bytes delivered since inflate_begin, drain included
+  uint32_t expected_size = 0;  // copied at every inflate_read
+  uint32_t history = 0;        // delivered bytes of this stream still in the window
+  uint64_t bit_buffer = 0;     // next bit in bit 0; bits at and above bit_count are 0
+  uint32_t bit_count = 0;
+  BlockKind block_kind = BlockKind::none;
+  bool block_ready = false;   // stored: LEN checked; fixed/dynamic: tables built
+  bool copy_pending = false;  // a copy was cut short by the caller's limit
+  bool started = false;
+  bool final_block = false;
+  bool failed = false;  // a read returned -1; the stream is dead
+  uint32_t copy_length = 0;
+  uint32_t copy_from = 0;
+  uint32_t stored_remaining = 0;
+  HuffEntry* literal_table = nullptr;
+  HuffEntry* distance_table = nullptr;
+  unsigned literal_bits = 0;
+  unsigned distance_bits = 0;
+  int error = 0;
+  int failure = 0;  // the code that killed the stream
+};
+
+InflateState& inflate_state();
+
+// Bytes of this stream that a distance may reach back to from window_pos.
+inline uint32_t reachable_history(const InflateState& s) {
+  return s.history + (s.window_pos - s.deliver_from);
+}
+
+// The fast loop needs this much output room and window space (the longest
+// match), and at least this much input in the source's view to be worth
+// entering (it needs 8 bytes ahead of its read position for one refill).
+constexpr uint32_t kFastMinOutput = 258;
+constexpr uint32_t kFastMinInput = 16;
+
+// Result of inflate_fast.
+enum class FastResult { stopped, end_of_block, failed };
+
+// Decode symbols of the current fixed or dynamic block straight from the
+// source's view into the window while input and room last; see the header of
+// inflate_fast.cpp for its entry conditions.  Adds the bytes it wrote to
+// *produced.  On failure inflate_error is set in s.error.
+FastResult inflate_fast(InflateState& s, uint32_t room, uint32_t* produced);
+
+}  // namespace rz
