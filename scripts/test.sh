@@ -11,6 +11,7 @@ werror=OFF
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_BENCH=ON -DRZ_WERROR=$werror
 cmake --build build/release -j"$jobs"
 (cd build/release && ctest --output-on-failure -j"$jobs")
+scripts/check-install.sh build/release
 if [ -x build/release/bench/rz_bench ]; then
   # Smoke run only: small inputs, no timing verdict.
   build/release/bench/rz_bench --smoke
