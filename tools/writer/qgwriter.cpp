@@ -335,7 +335,10 @@ int entries_from_folder(const std::string& folder, std::vector<Entry>* out, std:
   for (const fs::path& f : files) {
     fs::path rel = f.lexically_relative(folder);
     std::string dir;
-    for (const auto& part : rel.parent_path()) dir += "\\" + part.string();
+    for (const auto& part : rel.parent_path()) {
+      dir += '\\';
+      dir += part.string();
+    }
     Entry e;
     if (entry_from_file(f.string(), rel.filename().string(), dir, &e, error)) return 1;
     out->push_back(std::move(e));
