@@ -415,7 +415,7 @@ int inflate_begin(const ByteSource* source) {
   InflateState& s = g_engine;
   s.error = kInflateOk;
   if (!s.window) {
-    s.window = static_cast<unsigned char*>(codec_alloc(kWindowSize));
+    s.window = static_cast<unsigned char*>(codec_alloc(kWindowSize + kWindowSlack));
     if (!s.window) {
       s.error = kInflateNoMemory;
       return kInflateNoMemory;

@@ -27,8 +27,15 @@ constexpr int kInflateUnfinished = 37;  // final block never reached, or bytes l
 constexpr int kInflateWrongSize = 38;   // decoded length differs from the expected size
 constexpr int kInflateBadFixed = 39;    // a fixed block's table could not be built
 
-// The history window, in bytes.
-constexpr uint32_t kWindowSize = 32768;
+// The farthest a distance may reach back.
+constexpr uint32_t kMaxDistance = 32768;
+// The circular window: history and staging area for output.  Twice the
+// farthest distance, so that the bytes just ahead of the write position are
+// never history a distance can reach: the fast loop may then copy in whole
+// 8-byte words and spill a few bytes past the end of a match.
+constexpr uint32_t kWindowSize = 2 * kMaxDistance;
+// Room behind the window's end for such spills.
+constexpr uint32_t kWindowSlack = 16;
 
 // Start decoding a stream from source (copied; peek and consume may both be
 // null, and then only next_byte is used).  Obtains the window when none is

@@ -15,9 +15,10 @@
 //   bits, so no bound check is needed inside a symbol.
 // - Output.  One iteration writes at most 258 bytes (the longest match), so
 //   the loop runs while 258 bytes of room are left before the caller's limit
-//   and before the end of the window.  It never wraps the window and never
-//   writes past the byte it produces last, so the history behind window_pos
-//   stays intact for later distances of up to 32768.
+//   and before the end of the window.  It never wraps the window.  Copies may
+//   spill up to 7 bytes past the match into the window's slack or into bytes
+//   that are more than 32768 back from anything still to be decoded, since
+//   the window is twice the farthest distance.
 //
 // On leaving, the whole bytes still in the bit buffer that came from the view
 // are handed back (the view position moves back over them) and only the bytes
@@ -46,22 +47,29 @@ inline void copy8(unsigned char* dst, const unsigned char* src) {
   std::memcpy(dst, &v, 8);
 }
 
-// Copy len bytes from src to dst where src lies dist bytes before dst,
-// writing nothing past dst + len.  The result is that of a forward byte copy.
+// Copy len bytes from src to dst where src lies dist bytes before dst, with
+// the result of a forward byte copy.  Whole 8-byte words are moved, so up to
+// 7 bytes past dst + len are overwritten: the window leaves room for that,
+// and those bytes are neither pending output nor history a distance can
+// reach (see kWindowSize).
 inline void copy_back(unsigned char* dst, const unsigned char* src, uint32_t len, uint32_t dist) {
+  unsigned char* const end = dst + len;
   if (dist >= 8) {
-    if (len >= 8) {
-      uint32_t k = 0;
-      for (; k + 8 <= len; k += 8) copy8(dst + k, src + k);
-      // The last, overlapping chunk rewrites bytes with the values they already have.
-      if (k < len) copy8(dst + len - 8, src + len - 8);
-    } else {
-      for (uint32_t k = 0; k < len; ++k) dst[k] = src[k];
-    }
+    // Each word read lies wholly before the word written, or was written by
+    // an earlier step of this copy.
+    do {
+      copy8(dst, src);
+      dst += 8;
+      src += 8;
+    } while (dst < end);
   } else if (dist == 1) {
-    std::memset(dst, src[0], len);
+    uint64_t v = 0x0101010101010101ull * src[0];
+    do {
+      std::memcpy(dst, &v, 8);
+      dst += 8;
+    } while (dst < end);
   } else {
-    for (uint32_t k = 0; k < len; ++k) dst[k] = src[k];
+    while (dst < end) *dst++ = *src++;
   }
 }
 

@@ -14,7 +14,7 @@ enum class BlockKind : uint8_t { none, stored, fixed, dynamic };
 struct InflateState {
   ByteSource source{};
   bool has_source = false;
-  unsigned char* window = nullptr;  // kWindowSize bytes: history and staging area
+  unsigned char* window = nullptr;  // kWindowSize (+ slack) bytes: history and staging area
   uint32_t window_pos = 0;          // where the next decoded byte goes
   uint32_t deliver_from = 0;        // first window byte not yet delivered
   unsigned char* output_cursor = nullptr;
