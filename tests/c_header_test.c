@@ -15,12 +15,14 @@ int main(void) {
   if (strcmp(QEN_DECRYPTKEY("pw"), "pw") != 0) return 5;
   if (QEN_U_SETMSG(9, "x") != NULL || strcmp(QEN_U_SETMSG(2, "E"), "E") != 0) return 20;
   if (QEN_UINIT_MP(NULL) != 1) return 21;
+#if !defined(_WIN32) /* the host's message queue is the POSIX stand-in for Windows' own */
   if (rz_host_register_message("RUZI1") < 0xC000u) return 22;
   {
     RzHostMessage m;
     if (rz_host_post_message(NULL, rz_host_register_message("VORE2"), 0, 0) != 1) return 23;
     if (rz_host_take_message(&m) != 1 || m.message != rz_host_register_message("vore2")) return 24;
   }
+#endif
   puts("c header ok");
   return 0;
 }

@@ -13,6 +13,9 @@ set(RZ_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for cross
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+# The "-win32" compilers of this GCC have no std::mutex, on which
+# GoogleTest builds its Notification; a replacement is forced in.
+string(APPEND CMAKE_CXX_FLAGS " -include ${CMAKE_CURRENT_LIST_DIR}/gtest_notification.h")
 add_subdirectory(${RZ_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 set(ZLIB_USE_STATIC_LIBS ON)
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
@@ -26,6 +29,16 @@ if(rz_win32_test_srcs)
   target_link_libraries(test_win32 PRIVATE rz_script rz_http rz_archive rz_frame rz_platform
                         GTest::gtest GTest::gtest_main rz_warnings ws2_32)
   add_test(NAME win32 COMMAND test_win32)
+  # A type library for REGTLB, made by widl beside the program.
+  find_program(RZ_WIDL NAMES ${RZ_MINGW_TRIPLE}-widl widl)
+  if(RZ_WIDL AND EXISTS /usr/include/wine/wine/windows/oaidl.idl)
+    set(rz_tlb_kind $<IF:$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>,--win64,--win32>)
+    add_custom_command(TARGET test_win32 POST_BUILD
+      COMMAND ${RZ_WIDL} ${rz_tlb_kind} -t -I /usr/include/wine/wine/windows
+              -L /usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+              -o $<TARGET_FILE_DIR:test_win32>/rz_demo.tlb ${CMAKE_CURRENT_LIST_DIR}/rz_demo.idl
+      COMMENT "Type library for the REGTLB test")
+  endif()
 endif()
 
 # A C host that loads the DLL through its import library and extracts an
