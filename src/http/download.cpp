@@ -74,7 +74,7 @@ int32_t prepare(const DownloadArgs& a, Call& c) {
     if (format_proxy_target(c.host, c.path, c.target, kFieldSize) != 0) return kTooLong;
     c.host[0] = 0;
   } else {
-    std::memcpy(c.target, c.path, kFieldSize);
+    std::memcpy(c.target, c.path, std::strlen(c.path) + 1);
   }
   const char* agent = a.user_agent ? a.user_agent : "";
   if (format_request(c.target, c.host, c.credentials, agent, c.request, kRequestSize,
