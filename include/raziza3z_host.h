@@ -124,7 +124,8 @@ RZ_API int32_t rz_host_take_message(RzHostMessage* out);
 
 /* The header log, an INI file with one entry per response header line in
  * the section "result" (GETHTTP with log_headers).  A null or empty path
- * restores the default, "didereva.txt" in the current directory.  Returns
+ * restores the default: "didereva.txt" in the current directory, or
+ * "c:\didereva.txt" on Windows.  Returns
  * 0, or -1 (nothing changed) for a path of 4096 characters or more.  Set it
  * between downloads, not during one. */
 RZ_API int32_t rz_host_set_header_log(const char* path);
