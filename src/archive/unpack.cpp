@@ -51,9 +51,12 @@ int32_t finish(UnpackCall& c, int32_t code) {
 
 bool is_separator(char ch) { return ch == '\\' || ch == '/'; }
 
-// A stored directory must stay inside the destination: no ".." component,
-// no drive, no leading double separator.
+// A stored directory must stay inside the destination: it begins with a
+// separator (it is appended without one, so "sub" would name the sibling
+// folder "<destination>sub"), and has no ".." component, no drive and no
+// leading double separator.
 bool directory_escapes(const std::string& dir) {
+  if (!dir.empty() && !is_separator(dir[0])) return true;
   if (dir.size() >= 2 && is_separator(dir[0]) && is_separator(dir[1])) return true;
   if (dir.find(':') != std::string::npos) return true;
   size_t start = 0;

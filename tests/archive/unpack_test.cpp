@@ -293,7 +293,7 @@ TEST_F(Unpack, ShortReadsGive8BeforeAnythingIsCreated) {
 }
 
 TEST_F(Unpack, HostileStoredDirectoriesAreRefused) {
-  const char* hostile[] = {"\\..\\evil", "\\a\\..\\..\\x", "\\..", "C:\\x", "\\\\server\\share",
+  const char* hostile[] = {"sibling", "..\\up", "\\..\\evil", "\\a\\..\\..\\x", "\\..", "C:\\x", "\\\\server\\share",
                            "//x", "\\a/../../x"};
   fs::create_directories(out_);
   for (const char* d : hostile) {
