@@ -8,6 +8,7 @@ packages=(
   zlib1g-dev libcli11-dev attr
   liblnk-utils desktop-file-utils
   mingw-w64-tools libwine-dev
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine64 netbase
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -21,3 +21,7 @@ cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=Debug -DRZ_SANITIZE=ON -DRZ_WERR
 cmake --build build/sanitize -j"$jobs"
 (cd build/sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j"$jobs")
+
+# Windows: both DLLs, the i686 export table, the Win32 suite under wine64 and
+# the host extraction compared with Linux (reuses the qg built above).
+RZ_QG="$PWD/build/release/tools/qg" scripts/windows.sh

@@ -90,7 +90,7 @@ echo "test_c_header.exe under wine64: $out"
 
 step "host program: extraction through the DLL, compared with Linux"
 qg=${RZ_QG:-}
-if [ -z "$qg" ]; then
+if [ -z "$qg" ] || [ ! -x "$qg" ]; then
   cmake -S . -B "$b64/native" -DCMAKE_BUILD_TYPE=Release -DRZ_TESTS=OFF >/dev/null
   cmake --build "$b64/native" --target qg -j"$jobs" >"$b64/native/build.log" 2>&1 ||
     { tail -n 40 "$b64/native/build.log"; exit 1; }
