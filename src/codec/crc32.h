@@ -22,12 +22,22 @@ uint32_t crc_update(uint32_t crc, const uint8_t* data, size_t n);
 // in the same pass; returns the new register value.
 uint32_t crc_copy(uint32_t crc, uint8_t* dst, const uint8_t* src, size_t n);
 
-// The byte-at-a-time reference and the table-only bulk method, exposed so that
-// tests can compare every method the dispatcher may choose.
+// The methods the dispatcher chooses from, exposed so that tests can compare
+// every one of them with the table step.
+enum class CrcMethod {
+  bytewise,  // one table step per byte
+  sliced,    // eight table lookups per 8 bytes
+  clmul128,  // carry-less multiplication, 128-bit registers
+  clmul512,  // carry-less multiplication, 512-bit registers
+};
 uint32_t crc_update_bytewise(uint32_t crc, const uint8_t* data, size_t n);
 uint32_t crc_update_sliced(uint32_t crc, const uint8_t* data, size_t n);
-// True when the carry-less multiply method is available on this CPU.
+// True when the 128-bit carry-less multiply method is available on this CPU.
 bool crc_has_clmul();
+bool crc_method_available(CrcMethod method);
+// Fold (and, when dst is not null, copy) with one method; an unavailable
+// method falls back to the next simpler one.
+uint32_t crc_copy_with(CrcMethod method, uint32_t crc, uint8_t* dst, const uint8_t* src, size_t n);
 
 // RunningCrc: 0 at load, 0xFFFFFFFF after a reset.
 void running_crc_reset();

@@ -108,6 +108,41 @@ void end_block(InflateState& s) {
   s.copy_pending = false;
 }
 
+// Put the stored bytes that went straight to the caller into the window, as
+// far back as a distance can reach.  Must run before anything else writes
+// the window and before inflate_read returns (the caller's buffer is only
+// borrowed for the call).
+void settle_window(InflateState& s) {
+  if (s.window_debt == 0) return;
+  uint32_t m = std::min(s.window_debt, kMaxDistance);
+  const unsigned char* src = s.output_cursor - m;
+  uint32_t start = (s.window_pos + kWindowSize - m) & (kWindowSize - 1);
+  uint32_t first = std::min(m, kWindowSize - start);
+  std::memcpy(s.window + start, src, first);
+  std::memcpy(s.window, src + first, m - first);
+  s.window_debt = 0;
+}
+
+// Deliver up to max stored bytes from the source's view straight to the
+// caller, folding them into RunningCrc in the same pass; the window's copy is
+// owed until settle_window.  Only when nothing is staged in the window, so
+// that the order of output is kept.  Returns the count (0 when not possible).
+uint32_t stored_direct(InflateState& s, uint32_t max) {
+  if (!s.source.peek || s.bit_count != 0 || s.window_pos != s.deliver_from) return 0;
+  const unsigned char* data = nullptr;
+  uint32_t n = s.source.peek(&data);
+  if (n < kDirectMinStored || !data) return 0;
+  n = std::min(n, max);
+  running_crc_add_copy(s.output_cursor, data, n);
+  s.source.consume(n);
+  s.output_cursor += n;
+  s.output_total += n;
+  s.history = std::min(kWindowSize, s.history + n);
+  s.window_pos = s.deliver_from = (s.window_pos + n) & (kWindowSize - 1);
+  s.window_debt = std::min(kMaxDistance, s.window_debt + std::min(n, kMaxDistance));
+  return n;
+}
+
 // After the bits up to the byte boundary are dropped, the buffer holds whole
 // bytes only: they come first, then the source.
 uint8_t stored_byte(InflateState& s) {
@@ -148,7 +183,15 @@ int stored_block(InflateState& s, uint32_t room) {
       end_block(s);
       break;
     }
-    uint32_t n = stored_from_view(s, std::min(room - i, s.stored_remaining));
+    uint32_t want = std::min(room - i, s.stored_remaining);
+    uint32_t n = stored_direct(s, want);
+    if (n) {
+      s.stored_remaining -= n;
+      i += n;
+      continue;
+    }
+    settle_window(s);
+    n = stored_from_view(s, want);
     if (n == 0) {
       s.window[s.window_pos++] = stored_byte(s);
       n = 1;
@@ -355,9 +398,11 @@ int run_block(InflateState& s, uint32_t room) {
     case BlockKind::stored:
       return stored_block(s, room);
     case BlockKind::fixed:
+      settle_window(s);
       if (!s.block_ready && setup_fixed(s) != 0) return -1;
       return run_codes(s, room);
     case BlockKind::dynamic:
+      settle_window(s);
       if (!s.block_ready && setup_dynamic(s) != 0) return -1;
       return run_codes(s, room);
     case BlockKind::none:
@@ -387,6 +432,22 @@ int read_block_header(InflateState& s) {
   return 0;
 }
 
+// The block loop of inflate_read: the count delivered, or -1.
+int read_blocks(InflateState& s, uint32_t limit) {
+  uint32_t total = 0;
+  for (;;) {
+    if (s.block_kind == BlockKind::none) {
+      if (s.final_block) return static_cast<int>(total);
+      if (read_block_header(s) != 0) return -1;
+    }
+    int r = run_block(s, limit - total);
+    if (r < 0) return -1;
+    if (r == 0 && s.final_block) return static_cast<int>(total);
+    total += static_cast<uint32_t>(r);
+    if (total >= limit) return static_cast<int>(total);
+  }
+}
+
 void clear_stream(InflateState& s) {
   s.has_source = false;
   s.source = ByteSource{};
@@ -394,6 +455,7 @@ void clear_stream(InflateState& s) {
   s.output_cursor = nullptr;
   s.output_total = 0;
   s.history = 0;
+  s.window_debt = 0;
   s.bit_buffer = 0;
   s.bit_count = 0;
   s.block_kind = BlockKind::none;
@@ -440,18 +502,9 @@ int inflate_read(unsigned char* out, uint32_t limit, uint32_t expected_size) {
   if (!s.window || !s.has_source) return fail(s, kInflateUnfinished);
   limit = std::min<uint32_t>(limit, 0x7FFFFFFF);
   s.output_cursor = out;
-  uint32_t total = 0;
-  for (;;) {
-    if (s.block_kind == BlockKind::none) {
-      if (s.final_block) return static_cast<int>(total);
-      if (read_block_header(s) != 0) return -1;
-    }
-    int r = run_block(s, limit - total);
-    if (r < 0) return -1;
-    if (r == 0 && s.final_block) return static_cast<int>(total);
-    total += static_cast<uint32_t>(r);
-    if (total >= limit) return static_cast<int>(total);
-  }
+  int r = read_blocks(s, limit);
+  if (r >= 0) settle_window(s);
+  return r;
 }
 
 int inflate_end() {

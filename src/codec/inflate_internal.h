@@ -21,7 +21,11 @@ struct InflateState {
   uint32_t output_total = 0;   // bytes delivered since inflate_begin, drain included
   uint32_t expected_size = 0;  // copied at every inflate_read
   uint32_t history = 0;        // delivered bytes of this stream still in the window
-  uint64_t bit_buffer = 0;     // next bit in bit 0; bits at and above bit_count are 0
+  // Stored bytes delivered straight to the caller in this call whose copy in
+  // the window is still owed: the last window_debt bytes before
+  // output_cursor (at most kMaxDistance are kept).
+  uint32_t window_debt = 0;
+  uint64_t bit_buffer = 0;  // next bit in bit 0; bits at and above bit_count are 0
   uint32_t bit_count = 0;
   BlockKind block_kind = BlockKind::none;
   bool block_ready = false;   // stored: LEN checked; fixed/dynamic: tables built
@@ -52,6 +56,9 @@ inline uint32_t reachable_history(const InflateState& s) {
 // entering (it needs 8 bytes ahead of its read position for one refill).
 constexpr uint32_t kFastMinOutput = 258;
 constexpr uint32_t kFastMinInput = 16;
+// Stored bytes go straight from the view to the caller when the view holds
+// at least this many; fewer are not worth the later copy into the window.
+constexpr uint32_t kDirectMinStored = 64;
 
 // Result of inflate_fast.
 enum class FastResult { stopped, end_of_block, failed };

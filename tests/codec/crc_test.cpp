@@ -27,26 +27,40 @@ TEST(Crc, TableAndKnownValues) {
   EXPECT_EQ(crc_update(0x12345678u, abc, 0), 0x12345678u);
 }
 
-// Every bulk method must equal the byte-at-a-time table step for any length,
-// alignment and starting register, including lengths around the 16- and
-// 64-byte steps of the folding method.
+// Every method must equal the byte-at-a-time table step for any length,
+// alignment and starting register, including lengths around the 16-, 64- and
+// 256-byte steps of the folding methods; copying must copy exactly the span.
 TEST(Crc, AllMethodsAgreeWithTheTableStep) {
   Bytes data = random_bytes(4096 + 64, 7);
-  const size_t lengths[] = {0,  1,  7,   8,   15,  16,  17,  63,   64,   65,
-                            79, 80, 127, 128, 129, 255, 256, 1000, 4095, 4096};
-  for (size_t off = 0; off < 16; ++off) {
-    for (size_t n : lengths) {
-      const uint8_t* p = data.data() + off;
-      for (uint32_t start : {0xFFFFFFFFu, 0u, 0x9E3779B9u}) {
-        uint32_t want = crc_update_bytewise(start, p, n);
-        ASSERT_EQ(crc_update_sliced(start, p, n), want) << off << " " << n;
-        ASSERT_EQ(crc_update(start, p, n), want) << off << " " << n;
-        Bytes copy(n + 1, 0xEE);
-        ASSERT_EQ(crc_copy(start, copy.data(), p, n), want) << off << " " << n;
-        ASSERT_TRUE(std::equal(p, p + n, copy.begin()));
-        ASSERT_EQ(copy[n], 0xEE) << "crc_copy wrote past its span";
+  const size_t lengths[] = {0,   1,   7,   8,   15,  16,  17,  63,  64,  65,   79,   80,
+                            127, 128, 129, 255, 256, 257, 271, 511, 512, 1000, 4095, 4096};
+  const CrcMethod methods[] = {CrcMethod::sliced, CrcMethod::clmul128, CrcMethod::clmul512};
+  for (CrcMethod method : methods) {
+    if (!crc_method_available(method)) {
+      std::printf("CRC method %d not available on this CPU\n", static_cast<int>(method));
+      continue;
+    }
+    for (size_t off = 0; off < 16; ++off) {
+      for (size_t n : lengths) {
+        const uint8_t* p = data.data() + off;
+        for (uint32_t start : {0xFFFFFFFFu, 0u, 0x9E3779B9u}) {
+          uint32_t want = crc_update_bytewise(start, p, n);
+          ASSERT_EQ(crc_copy_with(method, start, nullptr, p, n), want) << off << " " << n;
+          Bytes copy(n + 1, 0xEE);
+          ASSERT_EQ(crc_copy_with(method, start, copy.data(), p, n), want) << off << " " << n;
+          ASSERT_TRUE(std::equal(p, p + n, copy.begin()));
+          ASSERT_EQ(copy[n], 0xEE) << "copied past the span";
+        }
       }
     }
+  }
+  // And what the dispatcher picks.
+  for (size_t n : lengths) {
+    uint32_t want = crc_update_bytewise(0xFFFFFFFFu, data.data(), n);
+    EXPECT_EQ(crc_update_sliced(0xFFFFFFFFu, data.data(), n), want);
+    EXPECT_EQ(crc_update(0xFFFFFFFFu, data.data(), n), want);
+    Bytes copy(n);
+    EXPECT_EQ(crc_copy(0xFFFFFFFFu, copy.data(), data.data(), n), want);
   }
 }
 
