@@ -2,8 +2,9 @@
 # Windows builds and their checks:
 #   1. raziza3z.dll for 32-bit Windows, and its export table read back from
 #      the file (28 undecorated names at ordinals 1-28, system imports only);
-#   2. the same library for 64-bit Windows with the Win32 test suite and the
-#      C header test, run under wine64 in a prefix made in the build folder;
+#   2. the same library for 64-bit Windows with the Win32 test suite, the
+#      codec suite and the C header test, run under wine64 in a prefix made
+#      in the build folder;
 #   3. a C host that extracts archives made by qg through the 64-bit DLL,
 #      compared byte for byte with the Linux extraction.
 # The 32-bit programs run only where 32-bit Wine is installed; otherwise the
@@ -41,7 +42,7 @@ step "raziza3z.dll and the test programs for x86_64"
 cmake -S . -B "$b64" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_TOOLS=OFF >"$b64/configure.log" 2>&1 ||
   { cat "$b64/configure.log"; exit 1; }
-cmake --build "$b64" --target raziza3z rz_host_extract test_win32 test_c_header -j"$jobs"
+cmake --build "$b64" --target raziza3z rz_host_extract test_win32 test_codec test_c_header -j"$jobs"
 "$b32/pe_exports" x86_64 "$b64/raziza3z.dll"
 
 step "Wine prefix"
@@ -81,6 +82,7 @@ run_suite() {
 
 step "GoogleTest suite under wine64"
 run_suite "$b64/tests/test_win32.exe" "$b64/test_win32.log"
+run_suite "$b64/tests/test_codec.exe" "$b64/test_codec.log"
 out=$(cd "$b64/tests" && "$wine" ./test_c_header.exe 2>&1 | tr -d '\r' || true)
 if [ "$out" != "c header ok" ]; then
   echo "windows.sh: test_c_header under Wine: $out" >&2

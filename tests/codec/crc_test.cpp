@@ -2,6 +2,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
+#if defined(_WIN32)
+#include <direct.h>
+
+#include <filesystem>
+#endif
 
 #include <cstdio>
 #include <string>
@@ -91,9 +96,14 @@ TEST(Crc, RunningRegister) {
 class TempDir {
  public:
   TempDir() {
+#if defined(_WIN32)
+    std::string t = (std::filesystem::temp_directory_path() / "rz_codec_XXXXXX").string();
+    if (_mktemp_s(t.data(), t.size() + 1) == 0 && _mkdir(t.c_str()) == 0) path_ = t;
+#else
     char tmpl[] = "/tmp/rz_codec_XXXXXX";
     const char* d = mkdtemp(tmpl);
     if (d) path_ = d;
+#endif
   }
   ~TempDir() {
     for (const auto& f : files_) std::remove(f.c_str());
