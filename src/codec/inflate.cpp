@@ -485,6 +485,11 @@ int inflate_begin(const ByteSource* source) {
   }
   clear_stream(s);
   if (source) s.source = *source;
+  // The view is used only as a pair: a peek without consume is ignored.
+  if (!s.source.peek || !s.source.consume) {
+    s.source.peek = nullptr;
+    s.source.consume = nullptr;
+  }
   s.has_source = source && source->next_byte;
   running_crc_reset();
   return 0;
@@ -521,7 +526,12 @@ int inflate_end() {
       int r = 0;
       unsigned char scratch[16];
       if (s.block_kind != BlockKind::none) {
-        while ((r = inflate_read(scratch, sizeof scratch, s.expected_size)) == 16) drained += 16;
+        // Once past the expected size the result is settled (a wrong size),
+        // so the drain stops there: a damaged stream, or a truncated one fed
+        // with filler bytes, may otherwise decode without end.
+        while (s.output_total <= s.expected_size &&
+               (r = inflate_read(scratch, sizeof scratch, s.expected_size)) == 16)
+          drained += 16;
       }
       if (r >= 0) {
         if (s.output_total != s.expected_size) {

@@ -119,7 +119,9 @@ class TempDir {
     files_.push_back(p);
     return p;
   }
-  const std::string& path() const { return path_; }
+  const std::string& path() const {
+    return path_;
+  }
 
  private:
   std::string path_;

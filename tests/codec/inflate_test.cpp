@@ -69,7 +69,13 @@ struct Packing {
 const Packing kPackings[] = {
     {"level 0", 0, Z_DEFAULT_STRATEGY, 8},
     {"level 1", 1, Z_DEFAULT_STRATEGY, 8},
+    {"level 2", 2, Z_DEFAULT_STRATEGY, 8},
+    {"level 3", 3, Z_DEFAULT_STRATEGY, 8},
+    {"level 4", 4, Z_DEFAULT_STRATEGY, 8},
+    {"level 5", 5, Z_DEFAULT_STRATEGY, 8},
     {"level 6", 6, Z_DEFAULT_STRATEGY, 8},
+    {"level 7", 7, Z_DEFAULT_STRATEGY, 8},
+    {"level 8", 8, Z_DEFAULT_STRATEGY, 8},
     {"level 9", 9, Z_DEFAULT_STRATEGY, 9},
     {"filtered", 6, Z_FILTERED, 8},
     {"huffman only", 6, Z_HUFFMAN_ONLY, 8},
@@ -545,7 +551,8 @@ TEST(InflateEnd, Results) {
       {"longer than expected", &stream, 1000, 99, -1, 38, 100},
       {"shorter than expected", &stream, 1000, 101, -1, 38, 100},
       {"drained bytes", &stream, 50, 100, 37, 37, 100},
-      {"drained to the wrong size", &stream, 50, 50, -1, 38, 100},
+      // The drain stops once past the expected size: the result is settled.
+      {"drained to the wrong size", &stream, 50, 50, -1, 38, 66},
       {"no read after begin", &stream, 0, 0, -1, 0, 0},
       {"final block never reached", &unfinished, 10, 10, 37, 37, 0},
   };
@@ -567,6 +574,69 @@ TEST(InflateEnd, Results) {
   EXPECT_EQ(inflate_error(), 0);
   unsigned char b[4];
   EXPECT_EQ(inflate_read(b, 4, 0), -1) << "no stream begun";
+}
+
+// Damaged streams: whatever each one decodes to or fails with, the view
+// modes must give the same returns and RunningCrc as the byte-at-a-time
+// source, and nothing may read or write out of bounds (sanitizer builds).
+TEST(InflateStreams, DamagedStreamsDecodeAlikeInEveryMode) {
+  Bytes data = mixed_bytes(20000, 40);
+  const Bytes clean[] = {deflate_raw(data, 6), deflate_raw(data, 1, Z_FIXED),
+                         deflate_raw(text_bytes(20000, 41), 9)};
+  uint32_t seed = 12345;
+  for (int round = 0; round < 150; ++round) {
+    Bytes stream = clean[round % 3];
+    for (int flips = 0; flips < 1 + round % 4; ++flips) {
+      seed = seed * 1664525u + 1013904223u;
+      stream[(seed >> 8) % stream.size()] ^= static_cast<uint8_t>(1u << (seed % 8));
+    }
+    // A bounded number of calls: a damaged stream may decode without end.
+    DecodeRun reference = decode(stream, 1000, kBytes, 20000, 200);
+    for (const SourceMode& m : {kView512, kViewAll}) {
+      DecodeRun run = decode(stream, 1000, m, 20000, 200);
+      ASSERT_EQ(run.returns, reference.returns) << "round " << round << ", " << m.name;
+      ASSERT_EQ(run.crcs, reference.crcs) << "round " << round << ", " << m.name;
+      ASSERT_EQ(run.read_error, reference.read_error) << "round " << round;
+      ASSERT_EQ(run.output, reference.output) << "round " << round;
+    }
+  }
+  inflate_end();
+}
+
+// A final block without an end, fed by a source whose filler decodes as a
+// literal, never ends; inflate_end must still come back (wrong size).
+TEST(InflateEnd, DrainOfAnEndlessStreamStops) {
+  BitWriter w;
+  w.bits(1, 1);
+  w.bits(1, 2);
+  for (int i = 0; i < 40; ++i) w.fixed_symbol('a');
+  while (w.bit_length() % 8) w.bits(1, 1);  // the start of the next literal 255
+  Bytes stream = w.finish();
+  for (const SourceMode& m : kAllModes) {
+    ByteSource src = make_source(stream, m);
+    test_source().filler = 0xFF;  // nine 1 bits: the fixed code of literal 255
+    ASSERT_EQ(inflate_begin(&src), 0);
+    Bytes out(100);
+    ASSERT_EQ(inflate_read(out.data(), 100, 100), 100) << m.name;
+    EXPECT_EQ(out[99], 0xFF);
+    EXPECT_EQ(inflate_end(), -1) << m.name;
+    EXPECT_EQ(inflate_error(), 38) << m.name;
+  }
+}
+
+// A source that offers a view but cannot consume it is read byte by byte.
+TEST(InflateStreams, ViewWithoutConsumeIsIgnored) {
+  Bytes data = text_bytes(5000, 42);
+  Bytes stream = deflate_raw(data, 6);
+  ByteSource src = make_source(stream, kViewAll);
+  src.consume = nullptr;
+  ASSERT_EQ(inflate_begin(&src), 0);
+  Bytes out(6000);
+  EXPECT_EQ(inflate_read(out.data(), 6000, 5000), 5000);
+  out.resize(5000);
+  EXPECT_EQ(out, data);
+  EXPECT_EQ(inflate_end(), 0);
+  EXPECT_EQ(test_source().calls, stream.size());
 }
 
 // ---- Memory --------------------------------------------------------------
