@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 
 #include "bench.h"
@@ -27,13 +28,22 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
-      if (r.error_occurred) ++errors;
-      if (r.error_occurred || r.run_type != Run::RT_Iteration) continue;
+      if (r.error_occurred) {
+        ++errors;
+        continue;
+      }
+      // With --benchmark_repetitions the median stands for the case.
+      bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+      if (r.run_type != Run::RT_Iteration && !median) continue;
       auto it = r.counters.find("bytes_per_second");
-      if (it != r.counters.end()) rates[r.benchmark_name()] = it->second.value;
+      if (it == r.counters.end()) continue;
+      std::string name = r.run_name.function_name;
+      if (median || !medians.count(name)) rates[name] = it->second.value;
+      if (median) medians.insert(name);
     }
   }
   std::map<std::string, double> rates;
+  std::set<std::string> medians;
   int errors = 0;
 };
 
@@ -81,6 +91,7 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   print_ratios(reporter.rates);
+  std::fflush(stdout);
   // Timing never fails the run; a wrong result does.
   return reporter.errors ? 1 : 0;
 }

@@ -240,8 +240,7 @@ void run_copy(InflateState& s, uint32_t room, uint32_t* produced) {
 }
 
 bool fast_path_possible(const InflateState& s, uint32_t room_left) {
-  return s.source.peek && s.source.consume && room_left >= kFastMinOutput &&
-         kWindowSize - s.window_pos >= kFastMinOutput;
+  return s.source.peek && room_left >= kFastMinOutput;
 }
 
 // Decode one length/distance pair's distance after its length symbol e, and
@@ -264,16 +263,20 @@ int start_copy(InflateState& s, const HuffEntry& e) {
 int codes(InflateState& s, uint32_t room) {
   uint32_t produced = 0;
   while (produced < room) {
-    if (!s.copy_pending) {
-      if (fast_path_possible(s, room - produced)) {
-        FastResult r = inflate_fast(s, room - produced, &produced);
-        if (r == FastResult::failed) return fail(s, s.error);
-        if (r == FastResult::end_of_block) {
-          end_block(s);
-          break;
-        }
-        if (produced >= room) break;
+    if (!s.copy_pending && fast_path_possible(s, room - produced)) {
+      uint32_t before = produced;
+      FastResult r = inflate_fast(s, room - produced, &produced);
+      if (r == FastResult::failed) return fail(s, s.error);
+      wrap_if_full(s);  // the fast loop may stop right at the window's end
+      if (r == FastResult::end_of_block) {
+        end_block(s);
+        break;
       }
+      // Without progress (too little input in view) one symbol is decoded
+      // below instead.
+      if (produced != before || s.copy_pending) continue;
+    }
+    if (!s.copy_pending) {
       HuffEntry e;
       if (decode_symbol(s, s.literal_table, s.literal_bits, &e) != 0)
         return fail(s, kInflateBadData);

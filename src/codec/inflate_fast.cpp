@@ -2,23 +2,25 @@
 //
 // Entry conditions (checked by the caller, codes() in inflate.cpp): the
 // current block is fixed or dynamic with its tables built, no copy is
-// pending, the source offers a view, and both the caller's remaining room and
-// the window space behind window_pos are at least 258 bytes.
+// pending, and the source offers a view of at least kFastMinInput bytes.
 //
-// Why those numbers:
+// Why no bound check is needed inside one symbol:
 // - Input.  The bit buffer is 64 bits wide and is refilled with one unaligned
 //   8-byte load from the view, which needs 8 bytes ahead of the read
 //   position; the loop runs while that holds.  After a refill at least 56
 //   bits are buffered.  One iteration uses at most 48: a literal/length code
 //   (15 bits) with 5 extra bits, a distance code (15) with 13 extra bits.
 //   Lookups read a few bits past the code itself, always inside the 64 loaded
-//   bits, so no bound check is needed inside a symbol.
-// - Output.  One iteration writes at most 258 bytes (the longest match), so
-//   the loop runs while 258 bytes of room are left before the caller's limit
-//   and before the end of the window.  It never wraps the window.  Copies may
-//   spill up to 7 bytes past the match into the window's slack or into bytes
-//   that are more than 32768 back from anything still to be decoded, since
-//   the window is twice the farthest distance.
+//   bits.
+// - Output.  The loop writes up to out_end, the nearer of the caller's limit
+//   and the end of the window; it never wraps the window.  A match longer
+//   than the room left is cut at out_end and left pending (copy_pending,
+//   copy_length, copy_from) for the resumable path, which is what that path
+//   does itself.  Copies move whole 8-byte words and may spill up to 7 bytes
+//   past their end: into the window's slack, or into bytes ahead of the write
+//   position, which are more than 32768 back from anything still to be
+//   decoded since the window is twice the farthest distance.  Those bytes are
+//   neither staged output nor reachable history.
 //
 // On leaving, the whole bytes still in the bit buffer that came from the view
 // are handed back (the view position moves back over them) and only the bytes
@@ -119,7 +121,7 @@ FastResult inflate_fast(InflateState& s, uint32_t room, uint32_t* produced) {
   unsigned char* const out_start = window + s.window_pos;
   uint32_t space = kWindowSize - s.window_pos;
   if (room < space) space = room;
-  unsigned char* const out_stop = out_start + space - kFastMinOutput;  // last safe start
+  unsigned char* const out_end = out_start + space;
   unsigned char* out = out_start;
   const uint32_t history_before = reachable_history(s);
 
@@ -130,7 +132,7 @@ FastResult inflate_fast(InflateState& s, uint32_t room, uint32_t* produced) {
   Bits b{s.bit_buffer, s.bit_count};
   FastResult result = FastResult::stopped;
 
-  while (out <= out_stop && in <= in_last) {
+  while (out < out_end && in <= in_last) {
     // Refill to 56..63 bits; bits above count are the true next bits.
     b.buf |= load_le64(in) << b.count;
     in += (63 - b.count) >> 3;
@@ -145,7 +147,7 @@ FastResult inflate_fast(InflateState& s, uint32_t room, uint32_t* produced) {
       // is resolved at the top level; most text decodes two per refill.
       // Only the top-level slot is looked at, so nothing is dropped unless it
       // is a literal.
-      if (b.count >= lbits) {
+      if (b.count >= lbits && out < out_end) {
         const HuffEntry* e2 = &lt[b.peek(lbits)];
         if (e2->op == kOpLiteral) {
           b.drop(e2->bits);
@@ -169,13 +171,23 @@ FastResult inflate_fast(InflateState& s, uint32_t room, uint32_t* produced) {
       b.drop(d->op);
       uint32_t written = static_cast<uint32_t>(out - out_start);
       if (dist > history_before + written) goto bad;
+      // A match longer than the room left is cut there and left pending,
+      // exactly as the resumable path leaves it.
+      uint32_t left = static_cast<uint32_t>(out_end - out);
+      uint32_t n = len <= left ? len : left;
       uint32_t pos = static_cast<uint32_t>(out - window);
       if (dist <= pos) {
-        copy_back(out, out - dist, len, dist);
+        copy_back(out, out - dist, n, dist);
       } else {
-        copy_wrapped(window, out, window + (pos + kWindowSize - dist), len);
+        copy_wrapped(window, out, window + (pos + kWindowSize - dist), n);
       }
-      out += len;
+      out += n;
+      if (n < len) {
+        s.copy_pending = true;
+        s.copy_length = len - n;
+        s.copy_from = (pos + n + kWindowSize - dist) & (kWindowSize - 1);
+        break;
+      }
     }
   }
   {

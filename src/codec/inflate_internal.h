@@ -51,10 +51,10 @@ inline uint32_t reachable_history(const InflateState& s) {
   return s.history + (s.window_pos - s.deliver_from);
 }
 
-// The fast loop needs this much output room and window space (the longest
-// match), and at least this much input in the source's view to be worth
-// entering (it needs 8 bytes ahead of its read position for one refill).
-constexpr uint32_t kFastMinOutput = 258;
+// The fast loop is entered with at least this much room left in the call
+// (fewer bytes are not worth the entry) and at least this much input in the
+// source's view (it needs 8 bytes ahead of its read position for a refill).
+constexpr uint32_t kFastMinOutput = 8;
 constexpr uint32_t kFastMinInput = 16;
 // Stored bytes go straight from the view to the caller when the view holds
 // at least this many; fewer are not worth the later copy into the window.
