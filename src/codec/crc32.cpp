@@ -214,7 +214,9 @@ bool crc_method_available(CrcMethod method) {
     case CrcMethod::clmul128:
       return crc_has_clmul();
     case CrcMethod::clmul512:
-#ifdef RZ_CRC_CLMUL
+      // 64-bit builds only: a 32-bit build has eight vector registers, and
+      // the spills of 512-bit registers would rely on stack realignment.
+#if defined(RZ_CRC_CLMUL) && defined(__x86_64__)
     {
       static const bool has = detect_vclmul();
       return has;
