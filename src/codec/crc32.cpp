@@ -153,7 +153,7 @@ RZ_VCLMUL_TARGET uint32_t fold_vclmul(uint32_t crc, const uint8_t* p, size_t n, 
 
 #pragma GCC diagnostic pop
 
-bool detect_vclmul() {
+[[maybe_unused]] bool detect_vclmul() {
   __builtin_cpu_init();
   return __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx512f") &&
          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("pclmul") &&
