@@ -1,5 +1,7 @@
 #include "codec/huffman.h"
 
+#include <algorithm>
+
 #include "codec/memory.h"
 
 namespace rz {
@@ -52,6 +54,86 @@ unsigned table_width(unsigned k, unsigned w, unsigned z, unsigned a, const unsig
   return j;
 }
 
+// The state of the table generation: the levels open along the current
+// code, and the chain of blocks allocated so far.
+struct TableWriter {
+  unsigned l;                                  // top-level width; sub-levels resolve l bits
+  HuffEntry* levels[kMaxCodeLength + 1] = {};  // the current table of each level
+  unsigned prefix[kMaxCodeLength + 1] = {};    // the code prefix each level hangs under
+  HuffEntry** chain;                           // where the next block is linked in
+  HuffEntry* first = nullptr;
+  HuffEntry* q = nullptr;  // the current table
+  int h = -1;              // its level
+  int w;                   // code bits resolved by the levels above it
+  unsigned z = 0;          // its entries
+
+  TableWriter(unsigned top, HuffEntry** table) : l(top), chain(table), w(-static_cast<int>(top)) {}
+
+  // Open the tables that a code of length k (with a codes of that length
+  // left, this one included) needs below the current level, each as narrow
+  // as the codes under its prefix allow.  Returns 0 or -1 (no memory).
+  int open_levels(unsigned k, unsigned a, unsigned g, const unsigned* count, unsigned i) {
+    while (static_cast<int>(k) > w + static_cast<int>(l)) {
+      ++h;
+      w += static_cast<int>(l);
+      unsigned limit = g - static_cast<unsigned>(w);
+      if (limit > l) limit = l;
+      unsigned j = table_width(k, static_cast<unsigned>(w), limit, a, count);
+      z = 1u << j;
+      auto* block = static_cast<HuffEntry*>(codec_alloc((z + 1) * sizeof(HuffEntry)));
+      if (!block) return -1;
+      block[0] = HuffEntry{0, 0, 0, nullptr};
+      q = block + 1;
+      *chain = q;
+      if (!first) first = q;
+      chain = &block[0].next;
+      levels[h] = q;
+      if (h > 0) {
+        prefix[h] = i;
+        HuffEntry link{static_cast<uint8_t>(16 + j), static_cast<uint8_t>(l), 0, q};
+        levels[h - 1][i >> (static_cast<unsigned>(w) - l)] = link;
+      }
+    }
+    return 0;
+  }
+
+  // Store slot r of a code i of length k into every index of the current
+  // table that ends in the code's bits.
+  void place(HuffEntry r, unsigned i, unsigned k) {
+    unsigned step = 1u << (k - static_cast<unsigned>(w));
+    for (unsigned j = i >> w; j < z; j += step) q[j] = r;
+  }
+
+  // Close the levels whose prefix the next code i no longer has.
+  void close_levels(unsigned i) {
+    while ((i & ((1u << w) - 1)) != prefix[h]) {
+      --h;
+      w -= static_cast<int>(l);
+    }
+  }
+};
+
+// The next code after i, of length k, in bit-reversed order.
+unsigned next_reversed(unsigned i, unsigned k) {
+  unsigned bit = 1u << (k - 1);
+  while (i & bit) {
+    i ^= bit;
+    bit >>= 1;
+  }
+  return i ^ bit;
+}
+
+// Check the code space of the lengths counted in count (shortest kmin,
+// longest g).  Returns the space left over (>= 0), or -1 when the code is
+// over-subscribed.
+int left_over_space(const unsigned* count, unsigned kmin, unsigned g) {
+  int y = 1 << kmin;
+  for (unsigned j = kmin; j < g; ++j, y <<= 1)
+    if ((y -= static_cast<int>(count[j])) < 0) return -1;
+  y -= static_cast<int>(count[g]);
+  return y < 0 ? -1 : y;
+}
+
 }  // namespace
 
 int build_huffman_table(const unsigned* lengths, unsigned n, unsigned simple_count,
@@ -71,16 +153,12 @@ int build_huffman_table(const unsigned* lengths, unsigned n, unsigned simple_cou
   unsigned kmin = 1, g = kMaxCodeLength;
   while (count[kmin] == 0) ++kmin;
   while (count[g] == 0) --g;
-  unsigned l = *lookup_bits;
-  if (l < kmin) l = kmin;
-  if (l > g) l = g;
+  unsigned l = std::clamp(*lookup_bits, kmin, g);
   *lookup_bits = l;
-
-  // Code space: what is left over becomes extra codes of the longest length.
-  int y = 1 << kmin;
-  for (unsigned j = kmin; j < g; ++j, y <<= 1)
-    if ((y -= static_cast<int>(count[j])) < 0) return 2;
-  if ((y -= static_cast<int>(count[g])) < 0) return 2;
+  int y = left_over_space(count, kmin, g);
+  if (y < 0) return 2;
+  // The space left over becomes extra codes of the longest length, whose
+  // slots are invalid.
   count[g] += static_cast<unsigned>(y);
 
   // Symbols in canonical order: by length, then by symbol number.
@@ -94,62 +172,21 @@ int build_huffman_table(const unsigned* lengths, unsigned n, unsigned simple_cou
       ++used;
     }
 
-  HuffEntry* levels[kMaxCodeLength + 1] = {};  // the current table of each level
-  unsigned prefix[kMaxCodeLength + 1] = {};    // the code prefix each level hangs under
-  HuffEntry** chain = table;                   // where the next block is linked in
-  HuffEntry* first = nullptr;
-  HuffEntry* q = nullptr;
-  int h = -1;
-  int w = -static_cast<int>(l);
-  unsigned z = 0;  // entries in the current table
+  TableWriter t(l, table);
   unsigned i = 0;  // the current code, bit-reversed
   unsigned next_value = 0;
-
   for (unsigned k = kmin; k <= g; ++k) {
     for (unsigned a = count[k]; a > 0; --a) {
-      while (static_cast<int>(k) > w + static_cast<int>(l)) {
-        ++h;
-        w += static_cast<int>(l);
-        unsigned limit = g - static_cast<unsigned>(w);
-        if (limit > l) limit = l;
-        unsigned j = table_width(k, static_cast<unsigned>(w), limit, a, count);
-        z = 1u << j;
-        auto* block = static_cast<HuffEntry*>(codec_alloc((z + 1) * sizeof(HuffEntry)));
-        if (!block) {
-          free_huffman_table(&first);
-          *table = nullptr;
-          return -1;
-        }
-        block[0] = HuffEntry{0, 0, 0, nullptr};
-        q = block + 1;
-        *chain = q;
-        if (!first) first = q;
-        chain = &block[0].next;
-        levels[h] = q;
-        if (h > 0) {
-          prefix[h] = i;
-          HuffEntry link{static_cast<uint8_t>(16 + j), static_cast<uint8_t>(l), 0, q};
-          levels[h - 1][i >> (static_cast<unsigned>(w) - l)] = link;
-        }
+      if (t.open_levels(k, a, g, count, i) != 0) {
+        free_huffman_table(&t.first);
+        *table = nullptr;
+        return -1;
       }
-
-      HuffEntry r = make_slot(sorted, used, next_value, k - static_cast<unsigned>(w), simple_count,
-                              bases, extras);
-      unsigned step = 1u << (k - static_cast<unsigned>(w));
-      for (unsigned j = i >> w; j < z; j += step) q[j] = r;
-
-      // Next code in bit-reversed order.
-      unsigned bit = 1u << (k - 1);
-      while (i & bit) {
-        i ^= bit;
-        bit >>= 1;
-      }
-      i ^= bit;
-
-      while ((i & ((1u << w) - 1)) != prefix[h]) {
-        --h;
-        w -= static_cast<int>(l);
-      }
+      t.place(make_slot(sorted, used, next_value, k - static_cast<unsigned>(t.w), simple_count,
+                        bases, extras),
+              i, k);
+      i = next_reversed(i, k);
+      t.close_levels(i);
     }
   }
   return (y != 0 && g != 1) ? 1 : 0;
