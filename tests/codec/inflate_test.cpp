@@ -671,5 +671,27 @@ TEST(InflateMemory, EveryAllocationFailureEndsCleanly) {
   }
 }
 
+// A stream abandoned in the middle of a Huffman block keeps its tables until
+// the next block is set up or inflate_end; they must not leak either way.
+TEST(InflateMemory, AbandonedStreamLeavesNothingBehind) {
+  Bytes data = text_bytes(3000, 15);
+  Bytes dynamic = deflate_raw(data, 6);
+  Bytes fixed = deflate_raw(data, 6, Z_FIXED);
+  inflate_end();
+  for (const Bytes* next : {&dynamic, &fixed}) {
+    FailingAllocator::install(0);
+    ByteSource src = make_source(dynamic, kBytes);
+    ASSERT_EQ(inflate_begin(&src), 0);
+    Bytes out(3000);
+    ASSERT_EQ(inflate_read(out.data(), 100, 3000), 100);
+    EXPECT_GT(FailingAllocator::outstanding(), 1) << "window and tables held";
+    DecodeRun run = decode(*next, 4096, kBytes, 3000);  // begins anew without inflate_end
+    EXPECT_EQ(run.output, data);
+    EXPECT_EQ(run.end, 0);
+    EXPECT_EQ(FailingAllocator::outstanding(), 0);
+    FailingAllocator::remove();
+  }
+}
+
 }  // namespace
 }  // namespace rz::test
