@@ -1,16 +1,17 @@
 // QEN_UNPACK: results, options, prompts, progress, volumes and the promise
 // that a failed extraction never costs an existing file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstring>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "archive_bytes.h"
 #include "frame/extract_state.h"
 #include "frame/messages.h"
+#include "host_window.h"
 #include "qgwriter.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
@@ -61,8 +62,7 @@ void reset_library() {
   rz::reset_message_texts();
   rz::extract_state().quiet = false;
   rz::extract_state().test_only = false;
-  while (rz_host_take_message(nullptr) >= 0) {
-  }
+  rztest::HostWindow::drain();
 }
 
 std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
@@ -82,13 +82,13 @@ class Unpack : public ::testing::Test {
     reset_library();
     rz_host_set_message_box(&Host::box, &host_);
     rz_host_set_beep(&Host::beep, &host_);
-    rz_host_set_window_proc(&Host::proc, &host_);
+    window_ = std::make_unique<rztest::HostWindow>(&Host::proc, &host_);
     out_ = dir_ / "out";
   }
   void TearDown() override {
     rz_host_set_message_box(nullptr, nullptr);
     rz_host_set_beep(nullptr, nullptr);
-    rz_host_set_window_proc(nullptr, nullptr);
+    window_.reset();
     reset_library();
   }
 
@@ -124,6 +124,7 @@ class Unpack : public ::testing::Test {
   rztest::TempDir dir_;
   std::string out_;
   Host host_;
+  std::unique_ptr<rztest::HostWindow> window_;
   qgw::Report report_;
   char path_[256] = {};
   EntryInfo info_{};
@@ -156,18 +157,15 @@ TEST_F(Unpack, ExtractsEntriesWithDirectoriesTimeAndAttributes) {
   EXPECT_TRUE(rztest::read_file(out_ + "/sub/empty").empty());
   EXPECT_TRUE(host_.boxes.empty());
 
-  struct stat st;
-  ASSERT_EQ(::stat((out_ + "/a.txt").c_str(), &st), 0);
-  std::tm t{};
-  localtime_r(&st.st_mtime, &t);
+  std::tm t = rztest::local_mtime(out_ + "/a.txt");
   EXPECT_EQ(t.tm_year + 1900, 2021);
   EXPECT_EQ(t.tm_mon + 1, 3);
   EXPECT_EQ(t.tm_mday, 14);
   EXPECT_EQ(t.tm_hour, 15);
   EXPECT_EQ(t.tm_min, 9);
   EXPECT_EQ(t.tm_sec, 20);
-  ASSERT_EQ(::stat((out_ + "/sub/deep/b.bin").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0222, 0u);
+  EXPECT_TRUE(rztest::is_read_only(out_ + "/sub/deep/b.bin"));
+  EXPECT_FALSE(rztest::is_read_only(out_ + "/a.txt"));
   // No temporary file is left behind.
   for (const auto& f : files_in(out_)) EXPECT_EQ(f.find(".tmp"), std::string::npos) << f;
 }
@@ -179,10 +177,8 @@ TEST_F(Unpack, SecondsFieldTwentyBecomesSixteenSeconds) {
   std::string a = write(entries);
   ASSERT_EQ(next(a), 0);
   ASSERT_EQ(unpack("t", UNPACK_NO_PATH_PROMPT), 0);
-  struct stat st;
-  ASSERT_EQ(::stat((out_ + "/t").c_str(), &st), 0);
-  std::tm t{};
-  localtime_r(&st.st_mtime, &t);
+  std::tm t = rztest::local_mtime(out_ + "/t");
+  EXPECT_EQ(t.tm_year + 1900, 2020);
   EXPECT_EQ(t.tm_sec, 16);
 }
 
@@ -405,7 +401,7 @@ TEST_F(Unpack, ReadOnlyExistingFileIsNotReplaced) {
   std::string a = write({mem_entry("ro.txt", pattern(100, 10))});
   fs::create_directories(out_);
   rztest::write_text(out_ + "/ro.txt", "locked");
-  ::chmod((out_ + "/ro.txt").c_str(), 0444);
+  ASSERT_TRUE(rztest::make_read_only(out_ + "/ro.txt"));
   ASSERT_EQ(next(a), 0);
   EXPECT_EQ(unpack("ro.txt", UNPACK_OVERWRITE), 15);
   host_.answers = {RZ_IDYES};
@@ -472,10 +468,10 @@ TEST_F(Unpack, TestOnlyModeCreatesNothing) {
 }
 
 TEST_F(Unpack, ProgressReportsWholeGroupsAndTheHostCancels) {
-  host_.progress_message = rz_host_register_message("RUZI1");
-  uint32_t cancel = rz_host_register_message("VORE2");
-  int marker = 0;
-  ASSERT_EQ(QEN_UINIT_MP(&marker), 0);
+  host_.progress_message = rztest::HostWindow::register_message("RUZI1");
+  uint32_t cancel = rztest::HostWindow::register_message("VORE2");
+  ASSERT_NE(window_->handle(), nullptr);
+  ASSERT_EQ(QEN_UINIT_MP(window_->handle()), 0);
   std::vector<uint8_t> data = pattern(200000, 14);  // 3 whole groups of 65536 bytes
   std::string a = write({mem_entry("big.bin", data)});
   ASSERT_EQ(next(a), 0);
@@ -486,7 +482,7 @@ TEST_F(Unpack, ProgressReportsWholeGroupsAndTheHostCancels) {
   fs::create_directories(out_);
   rztest::write_text(out_ + "/big.bin", "earlier");
   host_.percents.clear();
-  ASSERT_EQ(rz_host_post_message(&marker, cancel, 0, 0), 1);
+  ASSERT_EQ(window_->post(cancel, 0, 0), 1);
   EXPECT_EQ(unpack("big.bin", UNPACK_PROGRESS | UNPACK_OVERWRITE), -2);
   EXPECT_EQ(host_.percents, (std::vector<intptr_t>{33}));
   EXPECT_EQ(rztest::read_file(out_ + "/big.bin").size(), 7u);

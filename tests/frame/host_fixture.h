@@ -13,6 +13,7 @@
 #include "frame/extract_state.h"
 #include "frame/messages.h"
 #include "frame/progress.h"
+#include "host_window.h"
 #include "raziza3z_host.h"
 
 namespace rztest {
@@ -32,8 +33,7 @@ struct Delivered {
 };
 
 inline void drain_host_queue() {
-  while (rz_host_take_message(nullptr) >= 0) {
-  }
+  HostWindow::drain();
 }
 
 class HostTest : public ::testing::Test {
@@ -46,13 +46,19 @@ class HostTest : public ::testing::Test {
     rz::extract_state().owner_window = nullptr;
     rz_host_set_message_box(&HostTest::on_box, this);
     rz_host_set_beep(&HostTest::on_beep, this);
+#if !defined(_WIN32)
+    // On Windows messages go to real windows, which the tests that need
+    // them make themselves.
     rz_host_set_window_proc(&HostTest::on_message, this);
+#endif
   }
 
   void TearDown() override {
     rz_host_set_message_box(nullptr, nullptr);
     rz_host_set_beep(nullptr, nullptr);
+#if !defined(_WIN32)
     rz_host_set_window_proc(nullptr, nullptr);
+#endif
     drain_host_queue();
     rz::reset_message_texts();
     rz::extract_state().quiet = false;

@@ -1,9 +1,16 @@
 #include "qgwriter.h"
 
-#include <sys/stat.h>
 #include <zlib.h>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#endif
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -118,8 +125,35 @@ int read_content(const Entry& e, Sink sink, std::string* error) {
   }
 }
 
+#if defined(_WIN32)
+// The run-time library's tmpfile makes its file in the root folder of the
+// current drive, which a user may not write to; this one goes to the
+// user's temporary folder and is deleted when closed.
+FILE* staging_file() {
+  static unsigned made = 0;
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) return nullptr;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string leaf = "qgw" + std::to_string(::_getpid()) + "." + std::to_string(++made) + ".tmp";
+    std::string name = (base / leaf).string();
+    int fd = ::_open(name.c_str(), _O_CREAT | _O_EXCL | _O_RDWR | _O_BINARY | _O_TEMPORARY,
+                     _S_IREAD | _S_IWRITE);
+    if (fd < 0) continue;
+    FILE* f = ::_fdopen(fd, "w+b");
+    if (!f) ::_close(fd);
+    return f;
+  }
+  return nullptr;
+}
+#else
+FILE* staging_file() {
+  return std::tmpfile();
+}
+#endif
+
 int make_payload(const Entry& e, int level, Payload* p, std::string* error) {
-  p->file.reset(std::tmpfile());
+  p->file.reset(staging_file());
   if (!p->file) return fail(error, "cannot create a temporary file");
   z_stream z{};
   bool compress = !e.raw_data.has_value();
@@ -279,7 +313,11 @@ std::string next_volume_name(const std::string& previous, int number) {
 
 void dos_date_time(std::time_t when, uint16_t* date, uint16_t* time) {
   std::tm t{};
-  localtime_r(&when, &t);
+#if defined(_WIN32)
+  if (localtime_s(&t, &when) != 0) t.tm_year = 0;
+#else
+  if (!localtime_r(&when, &t)) t.tm_year = 0;
+#endif
   if (t.tm_year < 80) {  // the format starts in 1980
     *date = (1 << 5) | 1;
     *time = 0;
@@ -306,18 +344,27 @@ std::vector<uint8_t> deflate_raw(const std::vector<uint8_t>& data, int level) {
 
 int entry_from_file(const std::string& file, const std::string& name, const std::string& directory,
                     Entry* out, std::string* error) {
-  struct stat st;
-  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-    return fail(error, "not a readable file: " + file);
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::file_status status = fs::status(file, ec);
+  if (ec || !fs::is_regular_file(status)) return fail(error, "not a readable file: " + file);
+  fs::file_time_type written = fs::last_write_time(file, ec);
+  if (ec) return fail(error, "not a readable file: " + file);
   if (name.size() > 255 || directory.size() > 255)
     return fail(error, "name or directory longer than 255 bytes: " + file);
   Entry e;
   e.name = name;
   e.directory = directory;
   e.source_path = file;
-  dos_date_time(st.st_mtime, &e.dos_date, &e.dos_time);
+  // Whole seconds, rounded down as the file system's own seconds are.
+  auto seconds = std::chrono::floor<std::chrono::seconds>(std::chrono::file_clock::to_sys(written));
+  dos_date_time(static_cast<std::time_t>(seconds.time_since_epoch().count()), &e.dos_date,
+                &e.dos_time);
   e.attributes = 0x20;
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) e.attributes |= 0x01;
+  // Nobody may write: read-only (on Windows, the read-only attribute).
+  constexpr fs::perms kWrite =
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  if ((status.permissions() & kWrite) == fs::perms::none) e.attributes |= 0x01;
   *out = std::move(e);
   return 0;
 }
