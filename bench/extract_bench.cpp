@@ -122,9 +122,19 @@ bool ours_extract(const ExtractCase& c, bool write_output) {
   return r == 0;
 }
 
+// The cases, with their temporary folders removed when the program ends
+// (the owner is destroyed together with the cases it holds).
+struct Cases {
+  std::vector<std::unique_ptr<ExtractCase>> all;
+  ~Cases() {
+    std::error_code ec;
+    for (auto& c : all) std::filesystem::remove_all(c->dir, ec);
+  }
+};
+
 std::vector<std::unique_ptr<ExtractCase>>& cases() {
-  static std::vector<std::unique_ptr<ExtractCase>> all;
-  return all;
+  static Cases holder;
+  return holder.all;
 }
 
 void register_extract(const BenchConfig& config) {
@@ -157,14 +167,6 @@ void register_extract(const BenchConfig& config) {
     }
   }
 }
-
-// Removes the temporary archives when the program ends.
-struct Cleanup {
-  ~Cleanup() {
-    std::error_code ec;
-    for (auto& c : cases()) std::filesystem::remove_all(c->dir, ec);
-  }
-} g_cleanup;
 
 BenchRegistrar reg(register_extract);
 

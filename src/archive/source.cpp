@@ -88,6 +88,7 @@ int next_compressed_byte() {
     }
     plain_known = true;
   }
+  if (!plain_known) ++s.input_fillers;
   ++s.volume_bytes_consumed;
   ++s.entry_bytes_consumed;
   if (!plain_known && s.entry_encrypted) {

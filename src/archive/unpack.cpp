@@ -187,6 +187,7 @@ ByteSource archive_source() {
 int32_t decode_entry() {
   ExtractState& s = extract_state();
   s.volume_bytes_consumed = 0;
+  s.input_fillers = 0;
   s.input_remaining = static_cast<int32_t>(s.entry_packed_size);
   ByteSource src = archive_source();
   if (inflate_begin(&src) != 0) return inflate_error();
@@ -199,6 +200,9 @@ int32_t decode_entry() {
     n = inflate_read(chunk, kChunkSize, s.entry_unpacked_size);
     if (n < 0) return inflate_error();
     if (s.input_failed) return -30;
+    // A stream that needs more than its data (a truncated archive) would
+    // otherwise decode filler bytes for as long as the size allows.
+    if (s.input_fillers > 1) return 8;
     total += static_cast<uint32_t>(n);
     if (total > s.entry_unpacked_size || total < static_cast<uint32_t>(n)) return 38;
     if (!s.test_only) pending.insert(pending.end(), chunk, chunk + n);

@@ -37,6 +37,9 @@ struct ExtractState {
   uint32_t input_cursor = 0;  // index of the next unread byte of input_buffer
   uint32_t input_plain_end = 0;  // bytes of input_buffer before this index are decrypted
   bool input_failed = false;
+  // Filler bytes handed out past the entry's data.  The inflater may look one
+  // byte ahead; a second means the stream runs on past its data.
+  uint32_t input_fillers = 0;
   bool quiet = false;
   bool test_only = false;
   bool progress_enabled = false;
