@@ -96,11 +96,11 @@ TEST_F(NextLoop, WalksTwoEntriesThenEnds) {
   ASSERT_EQ(next(f), 0);
   EXPECT_STREQ(info_.name, "first.txt");
   EXPECT_STREQ(info_.directory, "\\docs");
-  EXPECT_EQ(info_.header.packed_size, 10u);
-  EXPECT_EQ(info_.header.unpacked_size, 20u);
-  EXPECT_EQ(info_.header.crc32, 0xCAFEF00Du);
-  EXPECT_EQ(info_.header.reserved_22, 0x1122);
-  EXPECT_EQ(info_.header.reserved_28, 0x33445566u);
+  EXPECT_EQ(uint32_t{info_.header.packed_size}, 10u);
+  EXPECT_EQ(uint32_t{info_.header.unpacked_size}, 20u);
+  EXPECT_EQ(uint32_t{info_.header.crc32}, 0xCAFEF00Du);
+  EXPECT_EQ(uint16_t{info_.header.reserved_22}, 0x1122);
+  EXPECT_EQ(uint32_t{info_.header.reserved_28}, 0x33445566u);
   uint32_t second = 40 + 9 + 5 + 10;
   EXPECT_EQ(GETSFP(), second);
   EXPECT_EQ(rz::extract_state().entry_offset, 0u);
@@ -128,7 +128,7 @@ TEST_F(NextLoop, LastEntryCutShortGives8WithInfoFilled) {
   std::string f = file(bytes);
   EXPECT_EQ(next(f), 8);
   EXPECT_STREQ(info_.name, "cut.bin");
-  EXPECT_EQ(info_.header.packed_size, 100u);
+  EXPECT_EQ(uint32_t{info_.header.packed_size}, 100u);
   EXPECT_EQ(GETSFP(), 0u);
   EXPECT_FALSE(rz::extract_state().entry_positioned);
 }
@@ -284,8 +284,8 @@ TEST_F(NextLoop, WalksWriterArchivesWithEveryEnd) {
       ASSERT_EQ(next(f), 0);
       EXPECT_EQ(info_.name, entries[i].name);
       EXPECT_EQ(info_.directory, entries[i].directory);
-      EXPECT_EQ(info_.header.unpacked_size, 1000u * (i + 1));
-      EXPECT_EQ(info_.header.method, 2);
+      EXPECT_EQ(uint32_t{info_.header.unpacked_size}, 1000u * (i + 1));
+      EXPECT_EQ(uint16_t{info_.header.method}, 2);
     }
     EXPECT_EQ(next(f), end == qgw::End::stop ? 24 : 1);
   }
