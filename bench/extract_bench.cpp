@@ -36,8 +36,8 @@ struct ExtractCase {
 
 // Text-like bytes: words from a fixed vocabulary, deterministic.
 std::vector<uint8_t> make_words(size_t n) {
-  static const char* words[] = {"installer", "volume", "archive", "setup", "the", "of",
-                                "entry",     "file",   "registry", "a",    "to", "data\n"};
+  static const char* words[] = {"installer", "volume", "archive",  "setup", "the", "of",
+                                "entry",     "file",   "registry", "a",     "to",  "data\n"};
   std::vector<uint8_t> v;
   v.reserve(n);
   uint32_t x = 12345;
@@ -153,12 +153,12 @@ void register_extract(const BenchConfig& config) {
     for (bool write : {true, false}) {
       std::string base = std::string(write ? "extract/" : "test-only/") + c->name;
       auto add = [&](const char* who, bool (*fn)(const ExtractCase&, bool)) {
-        auto* b = benchmark::RegisterBenchmark((base + "/" + who).c_str(),
-                                               [c, write, fn](benchmark::State& state) {
-                                                 for (auto _ : state)
-                                                   if (!fn(*c, write)) state.SkipWithError("extraction failed");
-                                                 state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * c->size);
-                                               });
+        auto* b = benchmark::RegisterBenchmark(
+            (base + "/" + who).c_str(), [c, write, fn](benchmark::State& state) {
+              for (auto _ : state)
+                if (!fn(*c, write)) state.SkipWithError("extraction failed");
+              state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * c->size);
+            });
         b->Unit(benchmark::kMillisecond);
         if (config.smoke) b->Iterations(2);
       };

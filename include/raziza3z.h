@@ -157,16 +157,16 @@ RZ_API int32_t RZ_CALL QEN_CREATEPATH(char* path);
 /* Results of GETHTTP besides 0 (the body is in the file).  A status outside
  * 200-299 is returned as its own number (401, 404, 500, 302, ...), with the
  * output file created and left empty. */
-#define GETHTTP_TOO_LONG 5010        /* a text does not fit its field; nothing sent */
-#define GETHTTP_NO_SOCKET 5020       /* no socket could be made */
-#define GETHTTP_NO_CONNECT 5030      /* the connection was refused or failed */
-#define GETHTTP_SEND_FAILED 5040     /* the request could not be sent */
-#define GETHTTP_CANNOT_CREATE 5045   /* the output file cannot be created */
-#define GETHTTP_WRITE_FAILED 5046    /* writing the output file failed */
-#define GETHTTP_RECEIVE_FAILED 5050  /* receiving failed, or nothing came for the stall time */
-#define GETHTTP_BODY_SHORT 5060      /* the server closed before the announced length */
-#define GETHTTP_CANCELLED 5100       /* the host cancelled through the progress channel */
-#define GETHTTP_NOT_HTTP 10010       /* the reply is not an HTTP/1.x response header */
+#define GETHTTP_TOO_LONG 5010           /* a text does not fit its field; nothing sent */
+#define GETHTTP_NO_SOCKET 5020          /* no socket could be made */
+#define GETHTTP_NO_CONNECT 5030         /* the connection was refused or failed */
+#define GETHTTP_SEND_FAILED 5040        /* the request could not be sent */
+#define GETHTTP_CANNOT_CREATE 5045      /* the output file cannot be created */
+#define GETHTTP_WRITE_FAILED 5046       /* writing the output file failed */
+#define GETHTTP_RECEIVE_FAILED 5050     /* receiving failed, or nothing came for the stall time */
+#define GETHTTP_BODY_SHORT 5060         /* the server closed before the announced length */
+#define GETHTTP_CANCELLED 5100          /* the host cancelled through the progress channel */
+#define GETHTTP_NOT_HTTP 10010          /* the reply is not an HTTP/1.x response header */
 #define GETHTTP_LOOKUP_FAILED 501000000 /* plus the resolver's error number */
 
 /* Start the socket library before downloads: 0, -5001 (it would not start)
@@ -183,10 +183,9 @@ RZ_API int32_t RZ_CALL WEBCLEANUP(void);
  * read.  Texts are at most 255 characters.  Returns 0 or a GETHTTP_ result,
  * or the HTTP status. */
 RZ_API int32_t RZ_CALL GETHTTP(const char* host, const char* path, const char* output,
-                               uint32_t unused4, uint32_t unused5, uint32_t port,
-                               const char* user, const char* password, uint32_t proxy,
-                               const char* proxy_host, uint32_t proxy_port, uint32_t log_headers,
-                               const char* user_agent);
+                               uint32_t unused4, uint32_t unused5, uint32_t port, const char* user,
+                               const char* password, uint32_t proxy, const char* proxy_host,
+                               uint32_t proxy_port, uint32_t log_headers, const char* user_agent);
 
 /* ---- Checksums ------------------------------------------------------- */
 

@@ -51,8 +51,8 @@ extern "C" {
  * QEN_UNPACK without its progress option).  Return RZ_IDOK, RZ_IDCANCEL,
  * RZ_IDYES or RZ_IDNO, or 0 when the question cannot be asked: the library
  * then takes the default of the box (below). */
-typedef int32_t (*RzMessageBoxFn)(void* user, RZ_HWND owner, const char* text,
-                                  const char* caption, uint32_t style);
+typedef int32_t (*RzMessageBoxFn)(void* user, RZ_HWND owner, const char* text, const char* caption,
+                                  uint32_t style);
 
 /* Sound the alert of the given kind (1 before the first disk prompt). */
 typedef void (*RzBeepFn)(void* user, uint32_t type);

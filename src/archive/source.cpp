@@ -123,7 +123,8 @@ int open_next_volume() {
   }
   int64_t length = plat::file_length(s.archive_handle);
   uint64_t reach = static_cast<uint64_t>(std::max<int64_t>(length, 0)) + s.bytes_in_prior_volumes;
-  s.scan_position = reach >= s.entry_packed_size ? s.entry_packed_size - s.bytes_in_prior_volumes : 0;
+  s.scan_position =
+      reach >= s.entry_packed_size ? s.entry_packed_size - s.bytes_in_prior_volumes : 0;
   store_text(s.archive_path, opened.c_str());
   s.input_buffered = 0;
   return 0;

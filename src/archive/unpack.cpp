@@ -49,7 +49,9 @@ int32_t finish(UnpackCall& c, int32_t code) {
   return code;
 }
 
-bool is_separator(char ch) { return ch == '\\' || ch == '/'; }
+bool is_separator(char ch) {
+  return ch == '\\' || ch == '/';
+}
 
 // A stored directory must stay inside the destination: it begins with a
 // separator (it is appended without one, so "sub" would name the sibling
@@ -227,7 +229,8 @@ int32_t commit_output(UnpackCall& c) {
   ExtractState& s = extract_state();
   const EntryHeader& h = c.header;
   // The seconds field s is applied as (2 * s) mod 32.
-  uint16_t time = static_cast<uint16_t>((h.mod_time & ~0x1Fu) | ((2u * (h.mod_time & 0x1Fu)) % 32u));
+  uint16_t time =
+      static_cast<uint16_t>((h.mod_time & ~0x1Fu) | ((2u * (h.mod_time & 0x1Fu)) % 32u));
   plat::file_set_dos_time(s.output_handle, h.mod_date, time);
   entry_cleanup();
   // One atomic replace: the existing file stays until the new one takes its

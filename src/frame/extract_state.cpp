@@ -9,7 +9,9 @@ namespace {
 ExtractState g_state;
 }
 
-ExtractState& extract_state() { return g_state; }
+ExtractState& extract_state() {
+  return g_state;
+}
 
 const char* store_text(std::string& store, const char* text) {
   try {
@@ -69,7 +71,9 @@ RZ_API uint32_t RZ_CALL UDF1(uint32_t offset, uint32_t key) {
   return 0;
 }
 
-RZ_API uint32_t RZ_CALL GETSFP(void) { return extract_state().scan_position; }
+RZ_API uint32_t RZ_CALL GETSFP(void) {
+  return extract_state().scan_position;
+}
 
 RZ_API uint32_t RZ_CALL SETSFP(uint32_t offset) {
   extract_state().scan_position = offset;

@@ -34,7 +34,7 @@ struct ExtractState {
   uint32_t entry_bytes_consumed = 0;
   int32_t input_remaining = 0;
   int32_t input_buffered = 0;
-  uint32_t input_cursor = 0;  // index of the next unread byte of input_buffer
+  uint32_t input_cursor = 0;     // index of the next unread byte of input_buffer
   uint32_t input_plain_end = 0;  // bytes of input_buffer before this index are decrypted
   bool input_failed = false;
   // Filler bytes handed out past the entry's data.  The inflater may look one

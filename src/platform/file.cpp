@@ -13,7 +13,9 @@ const FileOps& file_ops() {
   return ops ? *ops : native_file_ops();
 }
 
-void set_file_ops(const FileOps* ops) { g_active.store(ops, std::memory_order_release); }
+void set_file_ops(const FileOps* ops) {
+  g_active.store(ops, std::memory_order_release);
+}
 
 int file_read_exact(FileHandle file, void* buffer, uint32_t n) {
   auto* out = static_cast<unsigned char*>(buffer);

@@ -61,24 +61,42 @@ const FileOps& native_file_ops();
 // Install a table (tests); nullptr restores the native one.
 void set_file_ops(const FileOps* ops);
 
-inline FileHandle file_open_read(const char* path) { return file_ops().open_read(path); }
-inline FileHandle file_create_rw(const char* path) { return file_ops().create_rw(path); }
-inline int32_t file_read(FileHandle f, void* b, uint32_t n) { return file_ops().read(f, b, n); }
+inline FileHandle file_open_read(const char* path) {
+  return file_ops().open_read(path);
+}
+inline FileHandle file_create_rw(const char* path) {
+  return file_ops().create_rw(path);
+}
+inline int32_t file_read(FileHandle f, void* b, uint32_t n) {
+  return file_ops().read(f, b, n);
+}
 inline int32_t file_write(FileHandle f, const void* b, uint32_t n) {
   return file_ops().write(f, b, n);
 }
 inline int64_t file_seek(FileHandle f, int64_t off, SeekFrom from) {
   return file_ops().seek(f, off, from);
 }
-inline int64_t file_length(FileHandle f) { return file_ops().length(f); }
-inline int file_close(FileHandle f) { return file_ops().close(f); }
-inline int64_t file_get_attributes(const char* p) { return file_ops().get_attributes(p); }
+inline int64_t file_length(FileHandle f) {
+  return file_ops().length(f);
+}
+inline int file_close(FileHandle f) {
+  return file_ops().close(f);
+}
+inline int64_t file_get_attributes(const char* p) {
+  return file_ops().get_attributes(p);
+}
 inline int file_set_attributes(const char* p, uint32_t a) {
   return file_ops().set_attributes(p, a);
 }
-inline bool file_exists(const char* path) { return file_ops().get_attributes(path) >= 0; }
-inline int file_remove(const char* path) { return file_ops().remove(path); }
-inline int file_make_directory(const char* path) { return file_ops().make_directory(path); }
+inline bool file_exists(const char* path) {
+  return file_ops().get_attributes(path) >= 0;
+}
+inline int file_remove(const char* path) {
+  return file_ops().remove(path);
+}
+inline int file_make_directory(const char* path) {
+  return file_ops().make_directory(path);
+}
 inline int file_rename_replace(const char* from, const char* to) {
   return file_ops().rename_replace(from, to);
 }

@@ -84,7 +84,8 @@ class FailingDisk : public ::testing::TestWithParam<Kind> {
 TEST_P(FailingDisk, EveryFailureEndsCleanly) {
   std::vector<uint8_t> data(300000);
   uint32_t x = 3;
-  for (auto& b : data) b = static_cast<uint8_t>("abcde \n"[((x = x * 1664525u + 1013904223u) >> 24) % 7]);
+  for (auto& b : data)
+    b = static_cast<uint8_t>("abcde \n"[((x = x * 1664525u + 1013904223u) >> 24) % 7]);
   std::vector<qgw::Entry> entries(1);
   entries[0].name = "f.txt";
   entries[0].data = data;
@@ -119,7 +120,8 @@ TEST_P(FailingDisk, EveryFailureEndsCleanly) {
       EXPECT_EQ(now, data);
       passed = g_inj.calls < n;  // the failure point lies beyond the last call
     } else {
-      EXPECT_EQ(now, std::vector<uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'})) << "result " << r;
+      EXPECT_EQ(now, std::vector<uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}))
+          << "result " << r;
     }
     QEN_RESETDLL();
   }

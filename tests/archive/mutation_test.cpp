@@ -43,9 +43,15 @@ void mutate(std::vector<uint8_t>& bytes, std::mt19937& rng) {
   for (int i = 0; i < edits && !bytes.empty(); ++i) {
     size_t at = rng() % bytes.size();
     switch (rng() % 5) {
-      case 0: bytes[at] ^= static_cast<uint8_t>(1u << (rng() % 8)); break;
-      case 1: bytes[at] = static_cast<uint8_t>(rng()); break;
-      case 2: bytes.resize(at); break;
+      case 0:
+        bytes[at] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        break;
+      case 1:
+        bytes[at] = static_cast<uint8_t>(rng());
+        break;
+      case 2:
+        bytes.resize(at);
+        break;
       case 3:  // a length or size field made large
         if (at + 2 <= bytes.size()) bytes[at] = bytes[at + 1] = 0xFF;
         break;
@@ -86,7 +92,8 @@ TEST(HostileArchives, RandomDamageEndsInDocumentedCodes) {
       // Nothing but the destination folder (and the archive) in the work folder.
       for (auto& e : fs::directory_iterator(dir.path())) {
         std::string name = e.path().filename().string();
-        ASSERT_TRUE(name == "out" || name == "m.qg" || name == "base.qg") << "[" << name << "] " << name.size();
+        ASSERT_TRUE(name == "out" || name == "m.qg" || name == "base.qg")
+            << "[" << name << "] " << name.size();
       }
       fs::remove_all(dest);
     }

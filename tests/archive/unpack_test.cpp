@@ -289,8 +289,9 @@ TEST_F(Unpack, ShortReadsGive8BeforeAnythingIsCreated) {
 }
 
 TEST_F(Unpack, HostileStoredDirectoriesAreRefused) {
-  const char* hostile[] = {"sibling", "..\\up", "\\..\\evil", "\\a\\..\\..\\x", "\\..", "C:\\x", "\\\\server\\share",
-                           "//x", "\\a/../../x"};
+  const char* hostile[] = {"sibling",           "..\\up", "\\..\\evil",
+                           "\\a\\..\\..\\x",    "\\..",   "C:\\x",
+                           "\\\\server\\share", "//x",    "\\a/../../x"};
   fs::create_directories(out_);
   for (const char* d : hostile) {
     SCOPED_TRACE(d);
@@ -337,7 +338,8 @@ TEST_F(Unpack, ExistingFileSurvivesEveryFailedExtraction) {
     std::string a = write({c.entry});
     ASSERT_EQ(next(a), 0);
     EXPECT_EQ(unpack("keep.txt", UNPACK_OVERWRITE | UNPACK_QUIET), c.expected);
-    EXPECT_EQ(rztest::read_file(out_ + "/keep.txt"), std::vector<uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+    EXPECT_EQ(rztest::read_file(out_ + "/keep.txt"),
+              std::vector<uint8_t>({'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
     EXPECT_EQ(files_in(out_).size(), 1u);
     // Test-only mode runs the same checks and gives the same code.
     EXPECT_EQ(unpack("keep.txt", UNPACK_TEST_ONLY | UNPACK_QUIET), c.expected);
@@ -351,7 +353,8 @@ TEST_F(Unpack, StreamCutShortDoesNotDecodeFillerForever) {
   std::vector<uint8_t> data = pattern(400000, 21);
   std::vector<uint8_t> packed = qgw::deflate_raw(data, 6);
   qgw::Entry e = mem_entry("cut.txt", data);
-  e.raw_data = std::vector<uint8_t>(packed.begin(), packed.begin() + static_cast<long>(packed.size() / 2));
+  e.raw_data =
+      std::vector<uint8_t>(packed.begin(), packed.begin() + static_cast<long>(packed.size() / 2));
   e.unpacked_size = 0xF0000000u;
   std::string a = write({e});
   for (uint32_t mode : {0u, static_cast<uint32_t>(UNPACK_TEST_ONLY)}) {

@@ -96,7 +96,8 @@ TEST_F(QgExtract, ExistingFilesFollowTheAnswerOptions) {
     args.insert(args.end(), c.flags.begin(), c.flags.end());
     auto r = run_qg(args);
     EXPECT_EQ(r.status, c.status) << r.output;
-    EXPECT_EQ(rztest::read_file(out + "/top.txt") == rztest::read_file(tree_ + "/top.txt"), c.replaced)
+    EXPECT_EQ(rztest::read_file(out + "/top.txt") == rztest::read_file(tree_ + "/top.txt"),
+              c.replaced)
         << (c.flags.empty() ? "(none)" : c.flags[0]);
   }
 }
@@ -134,7 +135,8 @@ TEST_F(QgExtract, CtrlCCancelsTheRunningEntryCleanly) {
   big.name = "big.bin";
   big.data.resize(96u << 20);
   uint32_t x = 7;
-  for (size_t i = 0; i < big.data.size(); i += 4) big.data[i] = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 28);
+  for (size_t i = 0; i < big.data.size(); i += 4)
+    big.data[i] = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 28);
   qgw::Options opt;
   opt.level = 1;
   std::string error;
@@ -148,7 +150,8 @@ TEST_F(QgExtract, CtrlCCancelsTheRunningEntryCleanly) {
     int null_fd = open("/dev/null", O_WRONLY);
     dup2(null_fd, 1);
     dup2(null_fd, 2);
-    execl(RZ_QG_PATH, "qg", "extract", archive.c_str(), "-d", out.c_str(), static_cast<char*>(nullptr));
+    execl(RZ_QG_PATH, "qg", "extract", archive.c_str(), "-d", out.c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
   }
   // Wait until the entry is being written, then interrupt.

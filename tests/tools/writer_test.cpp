@@ -52,7 +52,8 @@ std::vector<ReadBack> read_volumes(const std::vector<std::vector<uint8_t>>& vols
     e.continued = sig == 0x05034751;
     uint16_t nl = le16(f, pos + 36), dl = le16(f, pos + 38);
     uint32_t packed = le32(f, pos + 18);
-    e.name.assign(f.begin() + static_cast<long>(pos + 40), f.begin() + static_cast<long>(pos + 40 + nl));
+    e.name.assign(f.begin() + static_cast<long>(pos + 40),
+                  f.begin() + static_cast<long>(pos + 40 + nl));
     pos += 40 + nl + dl;
     while (e.data.size() < packed) {
       size_t take = std::min<size_t>(packed - e.data.size(), vols[v].size() - pos);
@@ -79,7 +80,8 @@ TEST(Writer, VolumesSplitOnlyInsideCompressedData) {
     qgw::Entry e;
     e.name = "f" + std::to_string(entries.size());
     e.directory = "\\d";
-    for (size_t i = 0; i < size; ++i) e.data.push_back(static_cast<uint8_t>(rng()));  // incompressible
+    for (size_t i = 0; i < size; ++i)
+      e.data.push_back(static_cast<uint8_t>(rng()));  // incompressible
     entries.push_back(std::move(e));
   }
   for (uint64_t volume_size : {700u, 1024u, 4096u}) {

@@ -49,7 +49,9 @@ static int32_t answer_box(void* user, RZ_HWND owner, const char* text, const cha
   (void)user;
   (void)owner;
   fprintf(stderr, "box: [%s] %s (style 0x%x)\n", caption, text, (unsigned)style);
-  return (style & 0xF) == RZ_MB_OK ? RZ_IDOK : (style & 0xF) == RZ_MB_OKCANCEL ? RZ_IDCANCEL : RZ_IDNO;
+  return (style & 0xF) == RZ_MB_OK         ? RZ_IDOK
+         : (style & 0xF) == RZ_MB_OKCANCEL ? RZ_IDCANCEL
+                                           : RZ_IDNO;
 }
 #endif
 

@@ -19,12 +19,12 @@
 namespace {
 
 const char* const kExports[] = {
-    "QEN_UNPACK",     "QEN_UINIT_MP",     "UDF1",         "QEN_DECRYPTKEY", "QEN_NEXTLOOP",
-    "CREATELINK",     "CREATEFOLDER",     "PATHMACRO",    "LOGINFO",        "INITMAK",
-    "QEN_CREATEPATH", "WRITEREG",         "strnsub",      "QEN_U_FILERENAME", "GETSFP",
-    "SETSFP",         "INITSCRIPT",       "CHECKCONDITION", "CONVERTMACRO", "GETREG",
-    "REGTLB",         "SFXSIG",           "QEN_FILEEXISTS", "QEN_U_SETMSG", "WEBSTARTUP",
-    "WEBCLEANUP",     "GETHTTP",          "QEN_RESETDLL",
+    "QEN_UNPACK",     "QEN_UINIT_MP", "UDF1",           "QEN_DECRYPTKEY",   "QEN_NEXTLOOP",
+    "CREATELINK",     "CREATEFOLDER", "PATHMACRO",      "LOGINFO",          "INITMAK",
+    "QEN_CREATEPATH", "WRITEREG",     "strnsub",        "QEN_U_FILERENAME", "GETSFP",
+    "SETSFP",         "INITSCRIPT",   "CHECKCONDITION", "CONVERTMACRO",     "GETREG",
+    "REGTLB",         "SFXSIG",       "QEN_FILEEXISTS", "QEN_U_SETMSG",     "WEBSTARTUP",
+    "WEBCLEANUP",     "GETHTTP",      "QEN_RESETDLL",
 };
 
 // Exported by name behind the table on 64-bit Windows only.
@@ -33,8 +33,8 @@ const char* const kHostExports[] = {
     "rz_host_header_log",      "rz_host_set_stall_time", "rz_host_stall_time",
 };
 
-const char* const kSystemDlls[] = {"kernel32.dll", "user32.dll",   "advapi32.dll", "ole32.dll",
-                                   "oleaut32.dll", "shell32.dll",  "wsock32.dll",  "msvcrt.dll"};
+const char* const kSystemDlls[] = {"kernel32.dll", "user32.dll",  "advapi32.dll", "ole32.dll",
+                                   "oleaut32.dll", "shell32.dll", "wsock32.dll",  "msvcrt.dll"};
 
 struct Section {
   uint32_t va = 0, size = 0, raw_size = 0, raw_offset = 0;
@@ -138,8 +138,8 @@ void check_exports(const Pe& pe, const std::vector<std::string>& expected) {
         "library name is raziza3z.dll, found \"" + name + "\"");
   uint32_t base = pe.u32(d + 16), nfunctions = pe.u32(d + 20), nnames = pe.u32(d + 24);
   check(base == 1, "ordinal base is 1, found " + std::to_string(base));
-  check(nfunctions == expected.size(),
-        "function count " + std::to_string(expected.size()) + ", found " + std::to_string(nfunctions));
+  check(nfunctions == expected.size(), "function count " + std::to_string(expected.size()) +
+                                           ", found " + std::to_string(nfunctions));
   check(nnames == expected.size(),
         "name count " + std::to_string(expected.size()) + ", found " + std::to_string(nnames));
   long functions = pe.offset(pe.u32(d + 28));
@@ -196,7 +196,8 @@ int main(int argc, char** argv) {
     std::printf("FAIL: cannot read %s\n", argv[2]);
     return 1;
   }
-  Pe pe(std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
+  Pe pe(
+      std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()));
   std::string error;
   if (!pe.parse(error)) {
     std::printf("FAIL: %s\n", error.c_str());

@@ -50,8 +50,12 @@ TEST_F(Win32File, OpenReadRefusesWhatIsNoFile) {
 TEST_F(Win32File, AttributesRoundTrip) {
   std::string p = dir_.file("a.txt");
   ASSERT_TRUE(rzwin::write_file(p, "x"));
-  const uint32_t cases[] = {kAttrReadOnly, kAttrHidden, kAttrSystem, kAttrArchive,
-                            kAttrReadOnly | kAttrHidden | kAttrArchive, 0};
+  const uint32_t cases[] = {kAttrReadOnly,
+                            kAttrHidden,
+                            kAttrSystem,
+                            kAttrArchive,
+                            kAttrReadOnly | kAttrHidden | kAttrArchive,
+                            0};
   // Wine reports the archive bit on every file; Windows keeps what was set.
   for (uint32_t a : cases) {
     EXPECT_EQ(ops_.set_attributes(p.c_str(), a), 0) << a;
@@ -99,10 +103,13 @@ TEST_F(Win32File, DosTimeIsLocalTime) {
     int result;
   };
   const Case cases[] = {
-      {static_cast<uint16_t>((21 << 9) | (2 << 5) | 3), static_cast<uint16_t>((4 << 11) | (5 << 5) | 3), 0},
-      {static_cast<uint16_t>((44 << 9) | (12 << 5) | 31), static_cast<uint16_t>((23 << 11) | (59 << 5) | 29), 0},
+      {static_cast<uint16_t>((21 << 9) | (2 << 5) | 3),
+       static_cast<uint16_t>((4 << 11) | (5 << 5) | 3), 0},
+      {static_cast<uint16_t>((44 << 9) | (12 << 5) | 31),
+       static_cast<uint16_t>((23 << 11) | (59 << 5) | 29), 0},
       {static_cast<uint16_t>((21 << 9) | (13 << 5) | 1), 0, -1},  // month 13
-      {static_cast<uint16_t>((21 << 9) | (1 << 5) | 1), static_cast<uint16_t>(24 << 11), -1},  // hour 24
+      {static_cast<uint16_t>((21 << 9) | (1 << 5) | 1), static_cast<uint16_t>(24 << 11),
+       -1},  // hour 24
   };
   std::string p = dir_.file("t.bin");
   for (const Case& c : cases) {

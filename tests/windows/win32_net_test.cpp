@@ -127,7 +127,8 @@ struct OneShotServer {
     }
     size_t done = 0;
     while (done < s->response.size()) {
-      int put = ::send(peer, s->response.data() + done, static_cast<int>(s->response.size() - done), 0);
+      int put =
+          ::send(peer, s->response.data() + done, static_cast<int>(s->response.size() - done), 0);
       if (put <= 0) break;
       done += static_cast<size_t>(put);
     }

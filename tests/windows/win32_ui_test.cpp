@@ -105,8 +105,7 @@ struct BoxLog {
   std::vector<uint32_t> beeps;
 };
 
-int32_t log_box(void* user, RZ_HWND owner, const char* text, const char* caption,
-                uint32_t style) {
+int32_t log_box(void* user, RZ_HWND owner, const char* text, const char* caption, uint32_t style) {
   auto* log = static_cast<BoxLog*>(user);
   log->texts.push_back(text);
   log->captions.push_back(caption);

@@ -13,7 +13,9 @@ namespace {
 uint32_t le32(const unsigned char* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t le16(const unsigned char* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 bool is_entry_signature(const unsigned char* p) {
   return p[0] == 'Q' && p[1] == 'G' && p[2] == 3 && (p[3] == 4 || p[3] == 5);
@@ -64,7 +66,8 @@ int find_first_entry(const std::string& path, uint32_t* offset) {
     size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), size - base));
     if (!read_at(in, base, block.data(), n)) return 1;
     for (size_t i = 0; i + 4 <= n; ++i) {
-      if (block[i] == 'Q' && is_entry_signature(&block[i]) && chain_is_consistent(in, size, base + i)) {
+      if (block[i] == 'Q' && is_entry_signature(&block[i]) &&
+          chain_is_consistent(in, size, base + i)) {
         *offset = static_cast<uint32_t>(base + i);
         return 0;
       }
@@ -84,42 +87,73 @@ int resolve_offset(const std::string& path, const std::string& text, uint32_t* o
 
 std::string nextloop_message(int32_t code) {
   switch (code) {
-    case 0: return "entry read";
-    case 1: return "end of archive";
-    case 2: return "not an archive of this format";
-    case 8: return "damaged archive";
-    case 21: return "cannot open the archive";
-    case 24: return "archive ends with a stop signature";
-    case 25: return "this is a ZIP archive, not an archive of this format";
-    default: return "error " + std::to_string(code);
+    case 0:
+      return "entry read";
+    case 1:
+      return "end of archive";
+    case 2:
+      return "not an archive of this format";
+    case 8:
+      return "damaged archive";
+    case 21:
+      return "cannot open the archive";
+    case 24:
+      return "archive ends with a stop signature";
+    case 25:
+      return "this is a ZIP archive, not an archive of this format";
+    default:
+      return "error " + std::to_string(code);
   }
 }
 
 std::string unpack_message(int32_t code) {
   switch (code) {
-    case 0: return "ok";
-    case -1: return "skipped: the file exists";
-    case -2: return "cancelled";
-    case -22: return "kept the existing file";
-    case -30: return "cancelled";
-    case 6: return "no entry positioned";
-    case 7: return "cannot create the directory";
-    case 8: return "entry cut short";
-    case 15: return "cannot replace or create the output file";
-    case 20: return "cannot write the output file";
-    case 21: return "cannot open the archive";
-    case 28: return "cannot read the next volume";
-    case 31: return "CRC-32 mismatch";
-    case 32: return "entry needs a newer version of the library";
-    case 34: return "out of memory";
-    case 36: return "invalid compressed data";
-    case 37: return "compressed data ends before the last block";
-    case 38: return "size does not match the entry header";
-    case 39: return "invalid compressed data (table)";
-    case 50: return "wrong password";
-    case 52: return "empty name";
-    case 53: return "stored directory would leave the destination";
-    default: return "error " + std::to_string(code);
+    case 0:
+      return "ok";
+    case -1:
+      return "skipped: the file exists";
+    case -2:
+      return "cancelled";
+    case -22:
+      return "kept the existing file";
+    case -30:
+      return "cancelled";
+    case 6:
+      return "no entry positioned";
+    case 7:
+      return "cannot create the directory";
+    case 8:
+      return "entry cut short";
+    case 15:
+      return "cannot replace or create the output file";
+    case 20:
+      return "cannot write the output file";
+    case 21:
+      return "cannot open the archive";
+    case 28:
+      return "cannot read the next volume";
+    case 31:
+      return "CRC-32 mismatch";
+    case 32:
+      return "entry needs a newer version of the library";
+    case 34:
+      return "out of memory";
+    case 36:
+      return "invalid compressed data";
+    case 37:
+      return "compressed data ends before the last block";
+    case 38:
+      return "size does not match the entry header";
+    case 39:
+      return "invalid compressed data (table)";
+    case 50:
+      return "wrong password";
+    case 52:
+      return "empty name";
+    case 53:
+      return "stored directory would leave the destination";
+    default:
+      return "error " + std::to_string(code);
   }
 }
 

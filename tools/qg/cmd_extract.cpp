@@ -114,7 +114,8 @@ int run_extract(ExtractArgs a, bool test_only) {
   uint32_t offset = 0;
   if (qg::resolve_offset(a.archive, a.offset, &offset))
     return qg::fail(kExitUnusable, "bad offset or unreadable archive: " + a.archive);
-  if (a.archive.size() > 255) return qg::fail(kExitUnusable, "archive path longer than 255 characters");
+  if (a.archive.size() > 255)
+    return qg::fail(kExitUnusable, "archive path longer than 255 characters");
   if (a.yes && a.no) return qg::fail(kExitUnusable, "--yes and --no exclude each other");
   qg::TerminalHost host;
   host.answer = a.yes ? qg::Answer::yes : a.no ? qg::Answer::no : qg::Answer::ask;
@@ -139,8 +140,10 @@ int run_extract(ExtractArgs a, bool test_only) {
 }
 
 void add_common(CLI::App* cmd, ExtractArgs* a) {
-  cmd->add_option("archive", a->archive, "Archive file (the first volume of a spanned archive)")->required();
-  cmd->add_option("--offset", a->offset, "Offset of the first entry, or auto")->capture_default_str();
+  cmd->add_option("archive", a->archive, "Archive file (the first volume of a spanned archive)")
+      ->required();
+  cmd->add_option("--offset", a->offset, "Offset of the first entry, or auto")
+      ->capture_default_str();
   cmd->add_option("--password", a->password, "Password of encrypted entries (asked when needed)")
       ->each([a](const std::string&) { a->has_password = true; });
   cmd->add_flag("--yes", a->yes, "Answer Yes/OK to every question");

@@ -22,7 +22,8 @@ int32_t follow_into_next_volume(const char* path, const EntryInfo& info, ListArg
   if (static_cast<long long>(GETSFP()) <= qg::file_size(path)) return 0;
   if ((info.header.attributes & RZ_ATTR_ENCRYPTED) && !a.has_password) {
     std::string pw;
-    if (qg::read_password("Password for " + std::string(info.name) + ": ", &pw)) QEN_DECRYPTKEY(pw.c_str());
+    if (qg::read_password("Password for " + std::string(info.name) + ": ", &pw))
+      QEN_DECRYPTKEY(pw.c_str());
     a.has_password = true;
   }
   char spare[4] = "";
@@ -31,7 +32,8 @@ int32_t follow_into_next_volume(const char* path, const EntryInfo& info, ListArg
 
 void print_row(const EntryInfo& info) {
   const EntryHeader& h = info.header;
-  double ratio = h.unpacked_size ? 100.0 * (1.0 - double(h.packed_size) / double(h.unpacked_size)) : 0.0;
+  double ratio =
+      h.unpacked_size ? 100.0 * (1.0 - double(h.packed_size) / double(h.unpacked_size)) : 0.0;
   std::printf("%-24s %-20s %12u %12u %6.1f%% %s %s %s\n", info.name,
               info.directory[0] ? info.directory : "\\", h.unpacked_size, h.packed_size, ratio,
               qg::entry_time_text(h).c_str(), qg::attribute_text(h.attributes).c_str(),
@@ -40,7 +42,8 @@ void print_row(const EntryInfo& info) {
 
 int run_list(ListArgs a) {
   uint32_t offset = 0;
-  if (qg::resolve_offset(a.archive, a.offset, &offset)) return qg::fail(2, "bad offset or unreadable archive: " + a.archive);
+  if (qg::resolve_offset(a.archive, a.offset, &offset))
+    return qg::fail(2, "bad offset or unreadable archive: " + a.archive);
   if (a.archive.size() > 255) return qg::fail(2, "archive path longer than 255 characters");
   char path[256];
   std::memcpy(path, a.archive.c_str(), a.archive.size() + 1);
@@ -61,8 +64,8 @@ int run_list(ListArgs a) {
     if (t != 0) {
       QEN_RESETDLL();
       qg::remove_terminal_host();
-      return qg::fail(1, std::string("cannot follow ") + info.name + " into the next volume: " +
-                             qg::unpack_message(t));
+      return qg::fail(1, std::string("cannot follow ") + info.name +
+                             " into the next volume: " + qg::unpack_message(t));
     }
   }
   QEN_RESETDLL();
@@ -76,8 +79,10 @@ void add_list(CLI::App& root, int& exit_code) {
   auto args = std::make_shared<ListArgs>();
   CLI::App* cmd = root.add_subcommand("list", "List the entries of an archive");
   cmd->add_option("archive", args->archive, "Archive file")->required();
-  cmd->add_option("--offset", args->offset, "Offset of the first entry, or auto")->capture_default_str();
-  cmd->add_option("--password", args->password, "Password, to follow encrypted entries into later volumes")
+  cmd->add_option("--offset", args->offset, "Offset of the first entry, or auto")
+      ->capture_default_str();
+  cmd->add_option("--password", args->password,
+                  "Password, to follow encrypted entries into later volumes")
       ->each([args](const std::string&) { args->has_password = true; });
   cmd->callback([args, &exit_code] { exit_code = run_list(*args); });
 }

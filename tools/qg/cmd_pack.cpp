@@ -30,7 +30,8 @@ int collect(const PackArgs& a, std::vector<qgw::Entry>* entries) {
       r = qgw::entries_from_folder(in, entries, &error);
     } else {
       qgw::Entry e;
-      std::string name = in.substr(in.find_last_of('/') == std::string::npos ? 0 : in.find_last_of('/') + 1);
+      std::string name =
+          in.substr(in.find_last_of('/') == std::string::npos ? 0 : in.find_last_of('/') + 1);
       r = qgw::entry_from_file(in, name, "", &e, &error);
       if (!r) entries->push_back(std::move(e));
     }
@@ -65,13 +66,15 @@ int run_pack(const PackArgs& a) {
 void add_pack(CLI::App& root, int& exit_code) {
   auto args = std::make_shared<PackArgs>();
   CLI::App* cmd = root.add_subcommand("pack", "Pack files and folders into an archive");
-  cmd->add_option("inputs", args->inputs, "Files and folders (a folder's contents keep their relative directories)")
+  cmd->add_option("inputs", args->inputs,
+                  "Files and folders (a folder's contents keep their relative directories)")
       ->required();
   cmd->add_option("-o,--output", args->output, "Archive to write")->required();
   cmd->add_option("--level", args->level, "Compression level 0-9")->check(CLI::Range(0, 9));
   cmd->add_option("--password", args->password, "Encrypt every entry with this password")
       ->each([args](const std::string&) { args->has_password = true; });
-  cmd->add_option("--volume-size", args->volume_size, "Split into volumes of at most this many bytes")
+  cmd->add_option("--volume-size", args->volume_size,
+                  "Split into volumes of at most this many bytes")
       ->check(CLI::Range(uint64_t{64}, uint64_t{0xFFFFFFFFu}));
   cmd->add_option("--sfx", args->sfx, "Put this program before the entries (self-extracting file)");
   cmd->callback([args, &exit_code] { exit_code = run_pack(*args); });

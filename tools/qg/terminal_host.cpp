@@ -120,7 +120,9 @@ void remove_terminal_host() {
   g_host = nullptr;
 }
 
-bool cancel_requested() { return g_cancel != 0; }
+bool cancel_requested() {
+  return g_cancel != 0;
+}
 
 void end_progress_line(TerminalHost* host) {
   if (host && host->progress_bar) {

@@ -225,7 +225,8 @@ class Volumes {
   }
   // Rewrites one byte already written to the current volume.
   int patch(uint64_t offset, uint8_t byte, std::string* error) {
-    if (std::fflush(file_.get()) != 0 || std::fseek(file_.get(), static_cast<long>(offset), SEEK_SET) != 0 ||
+    if (std::fflush(file_.get()) != 0 ||
+        std::fseek(file_.get(), static_cast<long>(offset), SEEK_SET) != 0 ||
         std::fputc(byte, file_.get()) == EOF || std::fseek(file_.get(), 0, SEEK_END) != 0)
       return fail(error, "cannot patch signature");
     return 0;
@@ -305,7 +306,8 @@ std::string next_volume_name(const std::string& previous, int number) {
   size_t slash = previous.find_last_of("/\\");
   size_t start = slash == std::string::npos ? 0 : slash + 1;
   size_t dot = previous.rfind('.');
-  std::string stem = (dot != std::string::npos && dot >= start) ? previous.substr(0, dot) : previous;
+  std::string stem =
+      (dot != std::string::npos && dot >= start) ? previous.substr(0, dot) : previous;
   char digits[8];
   std::snprintf(digits, sizeof digits, "%02d", number);
   return stem + ".-" + digits;
@@ -416,7 +418,8 @@ int write_archive(const std::string& path, const std::vector<Entry>& entries,
     if (record.size() > vol.room()) return fail(error, "volume size too small for an entry header");
     uint64_t sig_offset = vol.used();
     if (vol.put(record.data(), record.size(), error)) return 1;
-    uint64_t need_after = i + 1 < entries.size() ? record_size(entries[i + 1], encrypted) : end_size;
+    uint64_t need_after =
+        i + 1 < entries.size() ? record_size(entries[i + 1], encrypted) : end_size;
     std::optional<Cipher> data_cipher;
     if (encrypted) data_cipher.emplace(*options.password);
     if (place_data(p, sig_offset, need_after, data_cipher ? &*data_cipher : nullptr, vol, error))

@@ -15,9 +15,9 @@ namespace qgw {
 enum class End { none, zeros, stop };
 
 struct Entry {
-  std::string name;        // stored file name (at most 255 bytes)
-  std::string directory;   // stored directory: "" or beginning with a backslash
-  std::string source_path; // file whose content is stored; empty: use data
+  std::string name;         // stored file name (at most 255 bytes)
+  std::string directory;    // stored directory: "" or beginning with a backslash
+  std::string source_path;  // file whose content is stored; empty: use data
   std::vector<uint8_t> data;
   uint16_t dos_time = 0;
   uint16_t dos_date = (1 << 5) | 1;  // 1980-01-01
@@ -40,7 +40,7 @@ struct Options {
   uint64_t volume_size = 0;             // 0: one file
   std::vector<uint8_t> stub;            // self-extracting program put before the entries
   End end = End::none;
-  uint32_t seed = 0;                    // 0: random encryption headers; else reproducible
+  uint32_t seed = 0;  // 0: random encryption headers; else reproducible
 };
 
 struct Report {
@@ -56,8 +56,8 @@ int write_archive(const std::string& path, const std::vector<Entry>& entries,
 
 // An entry for a file on disk: its name, stored directory, and the time,
 // date and attributes taken from the file.  Returns 0 or 1 with *error.
-int entry_from_file(const std::string& file, const std::string& name,
-                    const std::string& directory, Entry* out, std::string* error);
+int entry_from_file(const std::string& file, const std::string& name, const std::string& directory,
+                    Entry* out, std::string* error);
 
 // Every file below `folder`, with stored directories relative to it
 // ("\sub\deeper"), in a stable order.  Returns 0 or 1 with *error.

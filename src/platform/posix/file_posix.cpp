@@ -19,8 +19,12 @@ namespace rz::plat {
 
 namespace {
 
-int fd_of(FileHandle h) { return static_cast<int>(h - 1); }
-FileHandle handle_of(int fd) { return fd < 0 ? kNoFile : static_cast<FileHandle>(fd) + 1; }
+int fd_of(FileHandle h) {
+  return static_cast<int>(h - 1);
+}
+FileHandle handle_of(int fd) {
+  return fd < 0 ? kNoFile : static_cast<FileHandle>(fd) + 1;
+}
 
 FileHandle posix_open_read(const char* path) {
   std::string p = native_path(path);
@@ -166,14 +170,19 @@ int posix_set_dos_time(FileHandle h, uint16_t dos_date, uint16_t dos_time) {
 void posix_fail_critical_errors() {}
 
 const FileOps kPosixFileOps = {
-    posix_open_read,      posix_create_rw,     posix_read,           posix_write,
-    posix_seek,           posix_length,        posix_close,          posix_get_attributes,
-    posix_set_attributes, posix_remove,        posix_make_directory, posix_rename_replace,
+    posix_open_read,      posix_create_rw,
+    posix_read,           posix_write,
+    posix_seek,           posix_length,
+    posix_close,          posix_get_attributes,
+    posix_set_attributes, posix_remove,
+    posix_make_directory, posix_rename_replace,
     posix_set_dos_time,   posix_fail_critical_errors,
 };
 
 }  // namespace
 
-const FileOps& native_file_ops() { return kPosixFileOps; }
+const FileOps& native_file_ops() {
+  return kPosixFileOps;
+}
 
 }  // namespace rz::plat

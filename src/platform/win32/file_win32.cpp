@@ -130,9 +130,12 @@ void win_fail_critical_errors() {
 }
 
 const FileOps kWinFileOps = {
-    win_open_read,      win_create_rw,     win_read,           win_write,
-    win_seek,           win_length,        win_close,          win_get_attributes,
-    win_set_attributes, win_remove,        win_make_directory, win_rename_replace,
+    win_open_read,      win_create_rw,
+    win_read,           win_write,
+    win_seek,           win_length,
+    win_close,          win_get_attributes,
+    win_set_attributes, win_remove,
+    win_make_directory, win_rename_replace,
     win_set_dos_time,   win_fail_critical_errors,
 };
 

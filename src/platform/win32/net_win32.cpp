@@ -51,8 +51,7 @@ int win_parse_address(const char* text, uint32_t* address) {
 int win_lookup_host(const char* name, uint32_t* address) {
   if (!name || !*name) return WSAHOST_NOT_FOUND;
   const hostent* h = ::gethostbyname(name);
-  if (!h || h->h_addrtype != AF_INET || h->h_length != 4 || !h->h_addr_list ||
-      !h->h_addr_list[0]) {
+  if (!h || h->h_addrtype != AF_INET || h->h_length != 4 || !h->h_addr_list || !h->h_addr_list[0]) {
     int code = ::WSAGetLastError();
     return code > 0 ? code : WSAHOST_NOT_FOUND;
   }
@@ -79,7 +78,7 @@ int win_connect(SocketHandle h, uint32_t address, uint16_t port) {
   peer.sin_port = ::htons(port);
   peer.sin_addr.s_addr = address;
   return ::connect(socket_of(h), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 ? 0
-                                                                                              : -1;
+                                                                                             : -1;
 }
 
 // Windows raises no signal on a closed peer; send just fails.
@@ -122,9 +121,8 @@ uint32_t win_now_ms() {
 }
 
 const NetOps kWinNetOps = {
-    win_start,         win_stop,        win_parse_address, win_lookup_host,
-    win_service_port,  win_open_stream, win_connect,       win_send,
-    win_wait_readable, win_receive,     win_close,         win_now_ms,
+    win_start,   win_stop, win_parse_address, win_lookup_host, win_service_port, win_open_stream,
+    win_connect, win_send, win_wait_readable, win_receive,     win_close,        win_now_ms,
 };
 
 }  // namespace

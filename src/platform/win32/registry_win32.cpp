@@ -11,12 +11,18 @@ namespace {
 
 HKEY root_key(int32_t root) {
   switch (root) {
-    case 1: return HKEY_CLASSES_ROOT;
-    case 2: return HKEY_CURRENT_USER;
-    case 3: return HKEY_LOCAL_MACHINE;
-    case 4: return HKEY_USERS;
-    case 5: return HKEY_CURRENT_CONFIG;
-    default: return nullptr;
+    case 1:
+      return HKEY_CLASSES_ROOT;
+    case 2:
+      return HKEY_CURRENT_USER;
+    case 3:
+      return HKEY_LOCAL_MACHINE;
+    case 4:
+      return HKEY_USERS;
+    case 5:
+      return HKEY_CURRENT_CONFIG;
+    default:
+      return nullptr;
   }
 }
 

@@ -28,8 +28,8 @@ int32_t win_link_begin() {
   HRESULT opened = ::CoInitialize(nullptr);
   g_com_open = SUCCEEDED(opened);
   void* object = nullptr;
-  HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                  &object);
+  HRESULT hr =
+      ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, &object);
   if (hr != S_OK || !object) {
     if (g_com_open) ::CoUninitialize();
     g_com_open = false;

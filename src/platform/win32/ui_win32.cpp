@@ -113,8 +113,8 @@ void win_post_quit_message(int32_t exit_code) {
 }
 
 const UiOps kWinUiOps = {
-    win_message_box,  win_beep,        win_register_message,  win_send_message,
-    win_peek_message, win_get_message, win_translate_message, win_dispatch_message,
+    win_message_box,       win_beep,        win_register_message,  win_send_message,
+    win_peek_message,      win_get_message, win_translate_message, win_dispatch_message,
     win_post_quit_message,
 };
 
