@@ -1,5 +1,7 @@
 // qg script and qg reg get end to end: a script's registry items written to
-// a store file, read back by a second qg process.
+// a store file, read back by a second qg process.  qg runs through the POSIX
+// shell; on Windows the script services are tested directly.
+#if !defined(_WIN32)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,7 +13,6 @@ namespace {
 
 using rztest::run_qg;
 
-#ifndef _WIN32
 TEST(QgScript, WritesTheItemsAndReadsThemBack) {
   rztest::TempDir dir;
   std::string script = dir / "setup.ini";
@@ -41,6 +42,6 @@ TEST(QgScript, WritesTheItemsAndReadsThemBack) {
   EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Demo]"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Count\"=dword:0000002a"), std::string::npos) << text;
 }
-#endif
 
 }  // namespace
+#endif
