@@ -229,7 +229,7 @@ void set_key(std::string& text, std::string_view section, std::string_view key,
     return;
   }
   if (!text.empty() && text.back() != '\n') text.append(eol);
-  text.append("[" + std::string(section) + "]" + eol + entry);
+  text.append("[").append(section).append("]").append(eol).append(entry);
 }
 
 }  // namespace

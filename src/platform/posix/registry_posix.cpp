@@ -310,7 +310,7 @@ int32_t full_path(int32_t root, const char* sub, std::string& out) {
   if (s.find("\\\\") != std::string_view::npos) return kRegInvalid;
   if (s.find_first_of("\r\n") != std::string_view::npos) return kRegInvalid;
   out = base;
-  if (!s.empty()) out += "\\" + std::string(s);
+  if (!s.empty()) out.append("\\").append(s);
   return kRegOk;
 }
 
