@@ -21,6 +21,7 @@
 #include "commands.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
+#include "terminal_host.h"
 
 #ifndef QG_VERSION
 #define QG_VERSION "dev"
@@ -117,9 +118,6 @@ struct Progress {
 };
 
 Progress* g_progress = nullptr;
-int g_window_marker = 0;  // the "window" the library reports to
-volatile sig_atomic_t g_cancelled = 0;
-uint32_t g_cancel_id = 0;
 
 long long file_size(const std::string& path) {
   struct stat st;
@@ -165,28 +163,14 @@ intptr_t window_proc(void*, RZ_HWND, uint32_t message, uintptr_t, intptr_t lpara
 
 // The first Ctrl-C asks the download to stop at its next report; a second
 // one ends qg at once (a stalled server may not send that report soon).
-void on_interrupt(int) {
-  g_cancelled = 1;
-  rz_host_post_message(&g_window_marker, g_cancel_id, 0, 0);
-  signal(SIGINT, SIG_DFL);
-}
-
 void install_host(Progress* p) {
   g_progress = p;
-  p->progress_message = rz_host_register_message("RUZI1");
-  p->cancel_message = rz_host_register_message("VORE2");
-  g_cancel_id = p->cancel_message;
   rz_host_set_window_proc(window_proc, nullptr);
-  QEN_UINIT_MP(&g_window_marker);
-  struct sigaction sa;
-  std::memset(&sa, 0, sizeof sa);
-  sa.sa_handler = on_interrupt;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
+  qg::bind_progress_and_interrupt(&p->progress_message, &p->cancel_message);
 }
 
 void remove_host() {
-  signal(SIGINT, SIG_DFL);
+  qg::unbind_interrupt();
   rz_host_set_window_proc(nullptr, nullptr);
   g_progress = nullptr;
 }

@@ -25,6 +25,7 @@ void on_interrupt(int) {
   g_cancel = 1;
   // Safe in a signal handler: the library's queue takes no lock.
   rz_host_post_message(&g_window_marker, g_cancel_id, 0, 0);
+  signal(SIGINT, SIG_DFL);
 }
 
 // Reads one line from the terminal; false when there is none.
@@ -96,14 +97,10 @@ intptr_t window_proc(void*, RZ_HWND, uint32_t message, uintptr_t, intptr_t lpara
 
 }  // namespace
 
-void install_terminal_host(TerminalHost* host) {
-  g_host = host;
-  host->progress_message = rz_host_register_message("RUZI1");
-  host->cancel_message = rz_host_register_message("VORE2");
-  g_cancel_id = host->cancel_message;
-  rz_host_set_message_box(box, nullptr);
-  rz_host_set_beep(beep, nullptr);
-  rz_host_set_window_proc(window_proc, nullptr);
+void bind_progress_and_interrupt(uint32_t* progress_message, uint32_t* cancel_message) {
+  *progress_message = rz_host_register_message("RUZI1");
+  *cancel_message = rz_host_register_message("VORE2");
+  g_cancel_id = *cancel_message;
   QEN_UINIT_MP(&g_window_marker);
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
@@ -112,8 +109,20 @@ void install_terminal_host(TerminalHost* host) {
   sigaction(SIGINT, &sa, nullptr);
 }
 
-void remove_terminal_host() {
+void unbind_interrupt() {
   signal(SIGINT, SIG_DFL);
+}
+
+void install_terminal_host(TerminalHost* host) {
+  g_host = host;
+  rz_host_set_message_box(box, nullptr);
+  rz_host_set_beep(beep, nullptr);
+  rz_host_set_window_proc(window_proc, nullptr);
+  bind_progress_and_interrupt(&host->progress_message, &host->cancel_message);
+}
+
+void remove_terminal_host() {
+  unbind_interrupt();
   rz_host_set_message_box(nullptr, nullptr);
   rz_host_set_beep(nullptr, nullptr);
   rz_host_set_window_proc(nullptr, nullptr);

@@ -18,6 +18,13 @@ struct TerminalHost {
   uint32_t progress_message = 0;
 };
 
+// Registers "RUZI1" and "VORE2", binds the library's progress channel to
+// qg, and turns the first Ctrl-C into the cancel message (a second one ends
+// qg at once, in case the library cannot report soon).
+void bind_progress_and_interrupt(uint32_t* progress_message, uint32_t* cancel_message);
+// Restores the default Ctrl-C behaviour.
+void unbind_interrupt();
+
 // Installs the callbacks, binds the progress channel and the Ctrl-C handler.
 void install_terminal_host(TerminalHost* host);
 // Restores the default Ctrl-C behaviour and removes the callbacks.
