@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "bench.h"
+#include "qgwriter.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
 
@@ -126,20 +127,6 @@ Bytes make_random(size_t n) {
   return out;
 }
 
-Bytes deflate_raw(const Bytes& data) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-  Bytes out(deflateBound(&z, data.size()));
-  z.next_in = const_cast<Bytef*>(data.data());
-  z.avail_in = static_cast<uInt>(data.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 struct Corpus {
   std::string name;
   Bytes plain;
@@ -219,7 +206,7 @@ void register_codec(const BenchConfig& config) {
     auto c = std::make_unique<Corpus>();
     c->name = names[i];
     c->plain = makers[i](n);
-    c->packed = deflate_raw(c->plain);
+    c->packed = qgw::deflate_raw(c->plain, 6);
     c->crc = static_cast<uint32_t>(crc32(0L, c->plain.data(), static_cast<uInt>(n)));
     std::printf("corpus %-15s %10zu bytes, deflated to %10zu (%.1f%%)\n", c->name.c_str(), n,
                 c->packed.size(), 100.0 * c->packed.size() / n);

@@ -296,20 +296,20 @@ extern "C" RZ_API int32_t RZ_CALL QEN_UNPACK(const char* name, char* spare,
                                              uint32_t options) {
   using namespace rz;
   ExtractState& s = extract_state();
+  store_text(s.archive_path, archive_path);
+  progress_channel().progress_done = 0;
+  progress_channel().progress_total = 0;
+  s.quiet = (options & UNPACK_QUIET) != 0;
+  s.test_only = (options & UNPACK_TEST_ONLY) != 0;
+  if (!name || !*name || !archive_path || !*archive_path) return 52;
+  UnpackCall call;
+  call.name = name;
+  call.options = options;
   try {
-    store_text(s.archive_path, archive_path);
-    progress_channel().progress_done = 0;
-    progress_channel().progress_total = 0;
-    s.quiet = (options & UNPACK_QUIET) != 0;
-    s.test_only = (options & UNPACK_TEST_ONLY) != 0;
-    if (!name || !*name || !archive_path || !*archive_path) return 52;
-    UnpackCall call;
-    call.name = name;
-    call.options = options;
     return unpack(call, spare, destination);
   } catch (...) {
-    // Out of memory in a text store: nothing is left open.
-    entry_cleanup();
-    return 20;
+    // Out of memory in a working text: nothing is left open and the
+    // temporary file goes, as on every other failure.
+    return finish(call, 20);
   }
 }

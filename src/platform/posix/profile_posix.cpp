@@ -35,17 +35,6 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-char lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
 enum class LineKind { other, section, key };
 
 // One line of the file: where it lies (end excludes the line break) and what

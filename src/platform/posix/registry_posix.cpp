@@ -57,17 +57,6 @@ struct KeyRef {
 
 std::string g_host_store_path;  // set by the host through raziza3z_host.h
 
-char lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (lower(a[i]) != lower(b[i])) return false;
-  return true;
-}
-
 // ---- reading the file ----------------------------------------------------
 
 int hex_digit(char c) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace rz::plat {
 
@@ -28,6 +29,10 @@ int store_update(const std::string& path, const std::function<StoreEdit(std::str
 // Writes data as the new contents of path atomically (temporary file and
 // rename), without the lock.  Returns 0 or -1.
 int store_replace(const std::string& path, const std::string& data);
+
+// Names of sections, keys and values compare without regard to ASCII case,
+// as the Windows profile calls and the registry do.
+bool same_name(std::string_view a, std::string_view b);
 
 // Creates the folders above path that are missing.  Returns 0 or -1.
 int store_make_parents(const std::string& path);
