@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "script_fixture.h"
+#include "self_exec.h"
 
 namespace {
 
@@ -367,9 +368,7 @@ int run_helper(const std::string& test, const std::vector<std::string>& env, std
     ::close(pipe_fd[0]);
     for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
     std::string filter = "--gtest_filter=" + test;
-    ::execl("/proc/self/exe", "test_script", filter.c_str(), "--gtest_also_run_disabled_tests",
-            static_cast<char*>(nullptr));
-    ::_exit(127);
+    rz_test::exec_self({filter.c_str(), "--gtest_also_run_disabled_tests"});
   }
   ::close(pipe_fd[1]);
   char buf[4096];
@@ -459,11 +458,17 @@ TEST(RegistryStore, KilledWriterLeavesWholeFile) {
                                       "RZ_HELPER_PREFIX=r" + std::to_string(round) + "_",
                                       "RZ_HELPER_COUNT=100000"};
       for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
-      ::execl("/proc/self/exe", "test_script", "--gtest_filter=RegistryHelper.DISABLED_WriteMany",
-              "--gtest_also_run_disabled_tests", static_cast<char*>(nullptr));
-      ::_exit(127);
+      rz_test::exec_self(
+          {"--gtest_filter=RegistryHelper.DISABLED_WriteMany", "--gtest_also_run_disabled_tests"});
     }
-    ::usleep(150000 + 37000 * round);
+    // The kill must land while the writer writes: wait for this round's
+    // first value (a slow start, as under an emulator, must not end the
+    // round before it began), then let it run a moment.
+    std::string first = "\"r" + std::to_string(round) + "_0\"";
+    for (int waited = 0; waited < 1000 && read_file(store).find(first) == std::string::npos;
+         ++waited)
+      ::usleep(10000);
+    ::usleep(50000 + 37000 * round);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     std::string text = read_file(store);
