@@ -88,6 +88,7 @@ Input parse(const uint8_t* data, size_t size) {
   Input in;
   uint8_t head[7] = {};
   size_t n = size < 7 ? size : 7;
+  if (n == 0) return in;
   std::memcpy(head, data, n);
   in.options = head[0];
   in.disk_answers = head[1];
@@ -96,8 +97,8 @@ Input parse(const uint8_t* data, size_t size) {
   size_t left = size - n;
   int count = (in.options & 3) % 3 + 1;
   for (int v = 0; v < count; ++v) {
-    size_t length = head[3 + 2 * v] | head[4 + 2 * v] << 8;
-    size_t take = v + 1 == count ? left : length % (left + 1);
+    size_t take = left;
+    if (v + 1 < count) take = (head[3 + 2 * v] | head[4 + 2 * v] << 8) % (left + 1);
     in.volumes.emplace_back(rest, rest + take);
     rest += take;
     left -= take;
