@@ -19,6 +19,7 @@
 #include "../../tools/qg/exit_codes.h"
 #include "archive_bytes.h"
 #include "qg_run.h"
+#include "qg_spawn.h"
 #include "qgwriter.h"
 #include "temp_dir.h"
 
@@ -323,17 +324,9 @@ bool has_open(pid_t pid, const std::string& path) {
 }
 
 TEST_F(QgHardening, SignalsToEndCancelAndCleanUp) {
-  qgw::Entry big;
-  big.name = "big.bin";
-  big.data.resize(64u << 20);
-  uint32_t x = 5;
-  for (size_t i = 0; i < big.data.size(); i += 4)
-    big.data[i] = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 28);
-  qgw::Options opt;
-  opt.level = 1;
   std::string error;
   std::string archive = dir_ / "big.qg";
-  ASSERT_EQ(qgw::write_archive(archive, {big}, opt, nullptr, &error), 0) << error;
+  ASSERT_EQ(rztest::write_big_archive(archive, 64, &error), 0) << error;
   archive = fs::canonical(archive).string();
   struct Case {
     const char* command;
@@ -348,20 +341,10 @@ TEST_F(QgHardening, SignalsToEndCancelAndCleanUp) {
     SCOPED_TRACE(std::string(c.command) + " " + std::to_string(c.signal_number));
     std::string out = dir_ / ("out" + std::to_string(n++));
     fs::create_directories(out);
-    pid_t pid = fork();
+    std::vector<std::string> args = {c.command, archive};
+    if (std::string(c.command) == "extract") args.insert(args.end(), {"-d", out});
+    pid_t pid = rztest::start_qg(args);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      int null_fd = open("/dev/null", O_WRONLY);
-      dup2(null_fd, 1);
-      dup2(null_fd, 2);
-      if (std::string(c.command) == "test") {
-        execl(RZ_QG_PATH, "qg", "test", archive.c_str(), static_cast<char*>(nullptr));
-      } else {
-        execl(RZ_QG_PATH, "qg", "extract", archive.c_str(), "-d", out.c_str(),
-              static_cast<char*>(nullptr));
-      }
-      _exit(127);
-    }
     // Wait until the entry is being decoded: its temporary file exists, or
     // (test-only) the archive is open.
     bool busy = false;
