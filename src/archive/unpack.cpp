@@ -146,26 +146,24 @@ int32_t build_destination(UnpackCall& c) {
 // The folder that receives the file, from the root down: the stored
 // directory's levels are made as needed, the output name's own folders (a
 // name such as "sub\\f.txt") must exist.  Returns 0, 7 (a level cannot be
-// made or is not a directory) or 53 (a link or ".." leads out of the root).
+// made or is not a directory), 15 (a folder of the name is missing: the
+// file cannot be made) or 53 (a link or ".." leads out of the root).
 int32_t open_output_folder(UnpackCall& c) {
   const std::string full = c.destination.substr(0, c.destination.size() - 1);
+  size_t name_start = c.destination.size(), leaf_start = c.output_path.size() - c.leaf.size();
+  std::string name_folder = c.output_path.substr(name_start, leaf_start - name_start);
   plat::DirHandle root = plat::dir_open(c.base.c_str());
-  if (root == plat::kNoDir) {
-    error_box(message_text(7), full.c_str(), message_text(2));
-    return 7;
-  }
-  int r = plat::dir_open_beneath(root, c.below.c_str(), 1, &c.out_dir);
-  size_t cut = c.output_path.size() - c.leaf.size();
-  std::string name_folder = c.output_path.substr(c.destination.size(), cut - c.destination.size());
+  int r = root == plat::kNoDir ? -1 : plat::dir_open_beneath(root, c.below.c_str(), 1, &c.out_dir);
+  bool in_name = false;
   if (r == 0 && !name_folder.empty()) {
     plat::dir_close(c.out_dir);
     c.out_dir = plat::kNoDir;
     r = plat::dir_open_beneath(root, (c.below + "\\" + name_folder).c_str(), 0, &c.out_dir);
-    if (r == -1) r = -15;  // as a file in a missing folder always was
+    in_name = true;
   }
-  plat::dir_close(root);
+  if (root != plat::kNoDir) plat::dir_close(root);
   if (r == plat::kDirEscapes) return 53;
-  if (r == -15) return 15;
+  if (r != 0 && in_name) return 15;
   if (r != 0) {
     error_box(message_text(7), full.c_str(), message_text(2));
     return 7;
