@@ -114,7 +114,7 @@ extern "C" RZ_API int32_t RZ_CALL QEN_NEXTLOOP(char* path, int32_t mode, EntryIn
     return r;
   }
   int64_t next = data_offset + local.header.packed_size;
-  s.read_position = static_cast<uint32_t>(next);
+  s.read_position = static_cast<uint64_t>(next);
   s.scan_position = s.read_position;
   close_archive();
   if (value == kSigContinued || mode == NEXT_MARK_SPANNED) s.spanned_archive = true;

@@ -27,8 +27,8 @@ void decrypt_through(ExtractState& s, uint32_t end) {
 // Reads the next block of the archive file into the buffer.  Small entries
 // read little; big ones read the whole buffer at once.
 int32_t refill(ExtractState& s) {
-  uint32_t want = static_cast<uint32_t>(std::max<int64_t>(s.input_remaining + 1, 0));
-  want = std::clamp(want, kMinRead, kInputBufferSize);
+  uint32_t want =
+      static_cast<uint32_t>(std::clamp<int64_t>(s.input_remaining + 1, kMinRead, kInputBufferSize));
   int32_t got = plat::file_read(s.archive_handle, s.input_buffer, want);
   s.input_buffered = got > 0 ? got : 0;
   s.input_cursor = 0;
@@ -54,7 +54,7 @@ bool try_volume_names(ExtractState& s, std::string* opened) {
 
 int take_buffered_byte(unsigned char* out) {
   ExtractState& s = extract_state();
-  int32_t before = s.input_remaining--;
+  int64_t before = s.input_remaining--;
   if (before <= 0) return 0;
   if (s.input_buffered == 0 && refill(s) <= 0) return 0;
   uint32_t at = s.input_cursor++;
@@ -133,7 +133,7 @@ int open_next_volume() {
 uint32_t source_peek(const unsigned char** data) {
   ExtractState& s = extract_state();
   if (s.input_remaining <= 0 || s.input_buffered <= 0) return 0;
-  uint32_t n = static_cast<uint32_t>(std::min(s.input_buffered, s.input_remaining));
+  uint32_t n = static_cast<uint32_t>(std::min<int64_t>(s.input_buffered, s.input_remaining));
   decrypt_through(s, s.input_cursor + n);
   *data = s.input_buffer + s.input_cursor;
   return n;
@@ -143,7 +143,7 @@ void source_consume(uint32_t n) {
   ExtractState& s = extract_state();
   s.input_cursor += n;
   s.input_buffered -= static_cast<int32_t>(n);
-  s.input_remaining -= static_cast<int32_t>(n);
+  s.input_remaining -= n;
   s.volume_bytes_consumed += n;
   s.entry_bytes_consumed += n;
 }

@@ -3,6 +3,12 @@
 // The entry is decoded into a temporary file beside the output file, which
 // replaces the output file only once the entry has decoded completely and
 // its CRC-32 matched: a failed extraction never costs an existing file.
+//
+// Below the host's destination every level is reached by directory handle
+// from the level above (the platform's open_beneath), and the temporary
+// file is created exclusively under a name nobody can guess: a link placed
+// in the tree cannot carry the output, or a directory made for it, out of
+// the destination.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -27,24 +33,36 @@ constexpr uint32_t kChunksPerReport = 64;
 // same bytes, same order.
 constexpr uint32_t kWriteBuffer = kChunkSize * kChunksPerReport;
 
+// Room for a temporary file's name: the output name's first bytes, random
+// digits and ".tmp" stay within the usual 255-byte limit of a name.
+constexpr size_t kTempNameRoom = 256;
+constexpr size_t kTempStemLength = 200;
+
 struct UnpackCall {
   const char* name;
   uint32_t options;
   EntryHeader header{};
-  std::string directory;  // the entry's stored directory
-  std::string destination;
+  std::string directory;    // the entry's stored directory
+  std::string base;         // the host's destination: the root of the output
+  std::string below;        // stored directory (when used) below the root
+  std::string destination;  // base + below + backslash, for the texts shown
   std::string output_path;
-  std::string temp_path;  // the file being written; empty until created
-  bool output_existed = false;
+  std::string leaf;                        // the output file's own name
+  plat::DirHandle out_dir = plat::kNoDir;  // the folder that holds it
+  char temp_name[kTempNameRoom] = {};      // the file being written; empty until created
 };
 
 // Ends the call after the archive was opened: clean-up, and the temporary
 // file removed unless it became the output file.
 int32_t finish(UnpackCall& c, int32_t code) {
   entry_cleanup();
-  if (!c.temp_path.empty()) {
-    plat::file_remove(c.temp_path.c_str());
-    c.temp_path.clear();
+  if (c.temp_name[0]) {
+    plat::dir_remove(c.out_dir, c.temp_name);
+    c.temp_name[0] = 0;
+  }
+  if (c.out_dir != plat::kNoDir) {
+    plat::dir_close(c.out_dir);
+    c.out_dir = plat::kNoDir;
   }
   return code;
 }
@@ -119,33 +137,64 @@ int32_t build_destination(UnpackCall& c) {
   if (c.options & UNPACK_USE_DIRECTORY) {
     if (directory_escapes(c.directory)) return 53;
     d += c.directory;
+    c.below = c.directory;
   }
   if (d.empty() || d.back() != '\\') d += '\\';
+  return 0;
+}
+
+// The folder that receives the file, from the root down: the stored
+// directory's levels are made as needed, the output name's own folders (a
+// name such as "sub\\f.txt") must exist.  Returns 0, 7 (a level cannot be
+// made or is not a directory), 15 (a folder of the name is missing: the
+// file cannot be made) or 53 (a link or ".." leads out of the root).
+int32_t open_output_folder(UnpackCall& c) {
+  const std::string full = c.destination.substr(0, c.destination.size() - 1);
+  size_t name_start = c.destination.size(), leaf_start = c.output_path.size() - c.leaf.size();
+  std::string name_folder = c.output_path.substr(name_start, leaf_start - name_start);
+  plat::DirHandle root = plat::dir_open(c.base.c_str());
+  int r = root == plat::kNoDir ? -1 : plat::dir_open_beneath(root, c.below.c_str(), 1, &c.out_dir);
+  bool in_name = false;
+  if (r == 0 && !name_folder.empty()) {
+    plat::dir_close(c.out_dir);
+    c.out_dir = plat::kNoDir;
+    r = plat::dir_open_beneath(root, (c.below + "\\" + name_folder).c_str(), 0, &c.out_dir);
+    in_name = true;
+  }
+  if (root != plat::kNoDir) plat::dir_close(root);
+  if (r == plat::kDirEscapes) return 53;
+  if (r != 0 && in_name) return 15;
+  if (r != 0) {
+    error_box(message_text(7), full.c_str(), message_text(2));
+    return 7;
+  }
   return 0;
 }
 
 // Creates a missing destination directory after the Create Path prompt.
 int32_t prepare_directory(UnpackCall& c) {
   ExtractState& s = extract_state();
-  if (c.destination.size() <= 3) return 0;
   std::string dir = c.destination.substr(0, c.destination.size() - 1);
-  if (QEN_FILEEXISTS(dir.c_str())) return 0;
-  if (!s.quiet && !(c.options & UNPACK_NO_PATH_PROMPT)) {
-    int answer = create_path_prompt(dir.c_str());
-    if (answer == kIdNo) return -22;
-    if (answer == kIdCancel) return -30;
+  if (c.destination.size() > 3 && !QEN_FILEEXISTS(dir.c_str())) {
+    if (!s.quiet && !(c.options & UNPACK_NO_PATH_PROMPT)) {
+      int answer = create_path_prompt(dir.c_str());
+      if (answer == kIdNo) return -22;
+      if (answer == kIdCancel) return -30;
+    }
+    // The host's own folder is made as it named it; the levels below it
+    // by handle, in open_output_folder.
+    std::string base = c.base;
+    if (QEN_CREATEPATH(base.data()) != 0) return 7;
   }
-  return QEN_CREATEPATH(dir.data()) != 0 ? 7 : 0;
+  return open_output_folder(c);
 }
 
 // Decides about an existing output file and creates the temporary file.
 int32_t prepare_output(UnpackCall& c) {
   ExtractState& s = extract_state();
-  bool rename = (c.options & UNPACK_RENAME) && !s.rename_to.empty();
-  c.output_path = c.destination + (rename ? s.rename_to : std::string(c.name));
-  int64_t attrs = plat::file_get_attributes(c.output_path.c_str());
-  c.output_existed = attrs >= 0;
-  if (c.output_existed && !(c.options & UNPACK_OVERWRITE)) {
+  int64_t attrs = plat::dir_attributes(c.out_dir, c.leaf.c_str());
+  bool existed = attrs >= 0;
+  if (existed && !(c.options & UNPACK_OVERWRITE)) {
     if (c.options & UNPACK_SKIP_EXISTING) return -1;
     int answer = replace_prompt(c.output_path.c_str());
     if (answer == kIdNo) return -22;
@@ -153,15 +202,26 @@ int32_t prepare_output(UnpackCall& c) {
   }
   // A file that could not be deleted (read-only, or a directory) is refused
   // here, where the deletion would have failed.
-  if (c.output_existed && (attrs & (plat::kAttrReadOnly | plat::kAttrDirectory))) return 15;
-  for (int attempt = 0; attempt < 100 && c.temp_path.empty(); ++attempt) {
-    std::string candidate = c.output_path + ".rz" + std::to_string(attempt) + ".tmp";
-    if (plat::file_exists(candidate.c_str())) continue;
-    s.output_handle = plat::file_create_rw(candidate.c_str());
-    if (s.output_handle == plat::kNoFile) return 15;
-    c.temp_path = candidate;
+  if (existed && (attrs & (plat::kAttrReadOnly | plat::kAttrDirectory))) return 15;
+  std::string prefix = c.leaf.substr(0, kTempStemLength) + ".rz";
+  s.output_handle = plat::dir_create_temp(c.out_dir, prefix.c_str(), c.temp_name,
+                                          static_cast<uint32_t>(sizeof c.temp_name));
+  if (s.output_handle == plat::kNoFile) {
+    c.temp_name[0] = 0;
+    return 15;
   }
-  return c.temp_path.empty() ? 15 : 0;
+  return 0;
+}
+
+// The output path and the output file's own name.  Returns 0, or 15 when
+// the name does not name a file (empty, "." or "..").
+int32_t name_output(UnpackCall& c) {
+  ExtractState& s = extract_state();
+  bool rename = (c.options & UNPACK_RENAME) && !s.rename_to.empty();
+  c.output_path = c.destination + (rename ? s.rename_to : std::string(c.name));
+  size_t slash = c.output_path.find_last_of("\\/");
+  c.leaf = c.output_path.substr(slash + 1);
+  return (c.leaf.empty() || c.leaf == "." || c.leaf == "..") ? 15 : 0;
 }
 
 int32_t flush_output(std::vector<unsigned char>& pending) {
@@ -190,7 +250,7 @@ int32_t decode_entry() {
   ExtractState& s = extract_state();
   s.volume_bytes_consumed = 0;
   s.input_fillers = 0;
-  s.input_remaining = static_cast<int32_t>(s.entry_packed_size);
+  s.input_remaining = s.entry_packed_size;
   ByteSource src = archive_source();
   if (inflate_begin(&src) != 0) return inflate_error();
   std::vector<unsigned char> pending;
@@ -235,13 +295,10 @@ int32_t commit_output(UnpackCall& c) {
   entry_cleanup();
   // One atomic replace: the existing file stays until the new one takes its
   // place, so a failing rename loses nothing.
-  if (plat::file_rename_replace(c.temp_path.c_str(), c.output_path.c_str()) != 0) {
-    plat::file_remove(c.temp_path.c_str());
-    return 15;
-  }
-  c.temp_path.clear();
-  plat::file_set_attributes(c.output_path.c_str(), h.attributes);
-  return 0;
+  if (plat::dir_rename(c.out_dir, c.temp_name, c.leaf.c_str()) != 0) return finish(c, 15);
+  c.temp_name[0] = 0;
+  plat::dir_set_attributes(c.out_dir, c.leaf.c_str(), h.attributes);
+  return finish(c, 0);
 }
 
 int32_t unpack(UnpackCall& c, char* spare, const char* destination) {
@@ -250,7 +307,10 @@ int32_t unpack(UnpackCall& c, char* spare, const char* destination) {
   s.progress_enabled = (c.options & UNPACK_PROGRESS) != 0;
   progress_channel().progress_done = 0;
   if (!s.progress_enabled) s.owner_window = nullptr;
-  if (!s.test_only) c.destination = (destination && *destination) ? destination : ".";
+  if (!s.test_only) {
+    c.base = (destination && *destination) ? destination : ".";
+    c.destination = c.base;
+  }
   if (spare && spare[0] == 0) std::strcpy(spare, "\\");
   s.archive_handle = plat::file_open_read(s.archive_path.c_str());
   if (s.archive_handle == plat::kNoFile) {
@@ -266,6 +326,7 @@ int32_t unpack(UnpackCall& c, char* spare, const char* destination) {
   s.input_buffered = 0;
   if (int32_t r = build_destination(c)) return finish(c, r);
   if (!s.test_only) {
+    if (int32_t r = name_output(c)) return finish(c, r);
     if (int32_t r = prepare_directory(c)) return finish(c, r);
     if (int32_t r = prepare_output(c)) return finish(c, r);
   }

@@ -72,7 +72,7 @@ RZ_API uint32_t RZ_CALL UDF1(uint32_t offset, uint32_t key) {
 }
 
 RZ_API uint32_t RZ_CALL GETSFP(void) {
-  return extract_state().scan_position;
+  return static_cast<uint32_t>(extract_state().scan_position);
 }
 
 RZ_API uint32_t RZ_CALL SETSFP(uint32_t offset) {

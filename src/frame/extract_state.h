@@ -20,19 +20,24 @@ struct ExtractState {
   int64_t archive_length = 0;
   plat::FileHandle output_handle = plat::kNoFile;
   uint32_t data_start = 0;
-  uint32_t scan_position = 0;
-  uint32_t read_position = 0;
-  uint32_t entry_offset = 0;
+  // Positions in the file in use.  The exports carry 32 bits of them; inside
+  // they are 64-bit, so that the scan behind an entry of up to 4 GiB - 1
+  // reaches the end of its file instead of wrapping round into its data.
+  uint64_t scan_position = 0;
+  uint64_t read_position = 0;
+  uint64_t entry_offset = 0;
   bool entry_positioned = false;
   uint32_t entry_packed_size = 0;
   uint32_t entry_unpacked_size = 0;
   bool entry_encrypted = false;
   bool spanned_archive = false;
   int32_t volume_number = 1;
-  uint32_t bytes_in_prior_volumes = 0;
-  uint32_t volume_bytes_consumed = 0;
-  uint32_t entry_bytes_consumed = 0;
-  int32_t input_remaining = 0;
+  // Counters of the entry's data: its size is an unsigned 32-bit field, so
+  // they are wider than that, never signed 32-bit.
+  uint64_t bytes_in_prior_volumes = 0;
+  uint64_t volume_bytes_consumed = 0;
+  uint64_t entry_bytes_consumed = 0;
+  int64_t input_remaining = 0;
   int32_t input_buffered = 0;
   uint32_t input_cursor = 0;     // index of the next unread byte of input_buffer
   uint32_t input_plain_end = 0;  // bytes of input_buffer before this index are decrypted

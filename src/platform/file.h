@@ -14,6 +14,13 @@ namespace rz::plat {
 using FileHandle = std::intptr_t;
 constexpr FileHandle kNoFile = 0;
 
+// An open directory; 0 means none.
+using DirHandle = std::intptr_t;
+constexpr DirHandle kNoDir = 0;
+
+// open_beneath: a link or ".." would lead out of the root.
+constexpr int kDirEscapes = -2;
+
 enum class SeekFrom { begin, current, end };
 
 // Windows attribute bits, as stored in archives.
@@ -53,6 +60,38 @@ struct FileOps {
   int (*set_dos_time)(FileHandle file, uint16_t dos_date, uint16_t dos_time);
   // Switch off the system's critical-error boxes (no effect where none exist).
   void (*fail_critical_errors)();
+
+  // Extraction works below a directory the host chose (the root), by
+  // directory handle from the root down, so that a link planted in the tree
+  // cannot send a file elsewhere.
+  //
+  // Open the directory at path; a link in the path itself is followed (the
+  // host named it).  kNoDir on failure.
+  DirHandle (*open_directory)(const char* path);
+  // Walk `relative` (components separated by \ or /; empty and "."
+  // components are skipped) down from root.  Every level must be a real
+  // directory, or a link that resolves inside root; ".." steps back up but
+  // never above root.  Missing levels are made when `create` is set.
+  // Returns 0 with *out, kDirEscapes when a link or ".." leads out of root,
+  // or -1 (a level missing, not a directory, or not made).
+  int (*open_beneath)(DirHandle root, const char* relative, int create, DirHandle* out);
+  // Close a directory handle; 0 or -1.
+  int (*close_directory)(DirHandle dir);
+  // Attribute word of `name` in dir, or -1 when nothing has that name.  A
+  // link is not followed: it counts as a plain file.
+  int64_t (*attributes_at)(DirHandle dir, const char* name);
+  // Set the attribute word of the file `name` in dir, never through a link.
+  int (*set_attributes_at)(DirHandle dir, const char* name, uint32_t attributes);
+  // Create a new file in dir, opened for reading and writing: its name is
+  // `prefix` followed by random hex digits and ".tmp", it is created only if
+  // nothing has that name (never through a link), and the name goes to
+  // name[size].  kNoFile on failure.
+  FileHandle (*create_temp_at)(DirHandle dir, const char* prefix, char* name, uint32_t size);
+  // Rename `from` to `to` inside dir, replacing `to` (a link there is
+  // replaced, not followed); 0 or -1.
+  int (*rename_at)(DirHandle dir, const char* from, const char* to);
+  // Delete the file `name` in dir; 0 or -1.
+  int (*remove_at)(DirHandle dir, const char* name);
 };
 
 // The table in use, and the platform's own.
@@ -102,6 +141,31 @@ inline int file_rename_replace(const char* from, const char* to) {
 }
 inline int file_set_dos_time(FileHandle f, uint16_t date, uint16_t time) {
   return file_ops().set_dos_time(f, date, time);
+}
+
+inline DirHandle dir_open(const char* path) {
+  return file_ops().open_directory(path);
+}
+inline int dir_open_beneath(DirHandle root, const char* relative, int create, DirHandle* out) {
+  return file_ops().open_beneath(root, relative, create, out);
+}
+inline int dir_close(DirHandle dir) {
+  return file_ops().close_directory(dir);
+}
+inline int64_t dir_attributes(DirHandle dir, const char* name) {
+  return file_ops().attributes_at(dir, name);
+}
+inline int dir_set_attributes(DirHandle dir, const char* name, uint32_t attributes) {
+  return file_ops().set_attributes_at(dir, name, attributes);
+}
+inline FileHandle dir_create_temp(DirHandle dir, const char* prefix, char* name, uint32_t size) {
+  return file_ops().create_temp_at(dir, prefix, name, size);
+}
+inline int dir_rename(DirHandle dir, const char* from, const char* to) {
+  return file_ops().rename_at(dir, from, to);
+}
+inline int dir_remove(DirHandle dir, const char* name) {
+  return file_ops().remove_at(dir, name);
 }
 
 // Read exactly n bytes: 0 when all arrived, -1 otherwise.

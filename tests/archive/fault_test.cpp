@@ -17,13 +17,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Kind { open_read, read, write, create, rename, seek };
+enum class Kind { open_read, read, write, create, rename, seek, open_dir, walk };
 
 struct Injector {
   Kind kind = Kind::read;
   int fail_at = 0;  // 1-based; 0 never fails
   int calls = 0;
   int open_handles = 0;
+  int open_dirs = 0;
   bool fire() { return ++calls == fail_at; }
 };
 Injector g_inj;
@@ -37,11 +38,28 @@ rz::plat::FileOps make_failing_ops() {
     if (h != kNoFile) ++g_inj.open_handles;
     return h;
   };
-  ops.create_rw = [](const char* p) -> FileHandle {
+  ops.create_temp_at = [](DirHandle d, const char* prefix, char* name,
+                          uint32_t size) -> FileHandle {
     if (g_inj.kind == Kind::create && g_inj.fire()) return kNoFile;
-    FileHandle h = native_file_ops().create_rw(p);
+    FileHandle h = native_file_ops().create_temp_at(d, prefix, name, size);
     if (h != kNoFile) ++g_inj.open_handles;
     return h;
+  };
+  ops.open_directory = [](const char* p) -> DirHandle {
+    if (g_inj.kind == Kind::open_dir && g_inj.fire()) return kNoDir;
+    DirHandle d = native_file_ops().open_directory(p);
+    if (d != kNoDir) ++g_inj.open_dirs;
+    return d;
+  };
+  ops.open_beneath = [](DirHandle root, const char* rel, int create, DirHandle* out) -> int {
+    if (g_inj.kind == Kind::walk && g_inj.fire()) return -1;
+    int r = native_file_ops().open_beneath(root, rel, create, out);
+    if (r == 0) ++g_inj.open_dirs;
+    return r;
+  };
+  ops.close_directory = [](DirHandle d) {
+    --g_inj.open_dirs;
+    return native_file_ops().close_directory(d);
   };
   ops.close = [](FileHandle h) {
     --g_inj.open_handles;
@@ -55,9 +73,9 @@ rz::plat::FileOps make_failing_ops() {
     if (g_inj.kind == Kind::write && g_inj.fire()) return n > 1 ? static_cast<int32_t>(n / 2) : -1;
     return native_file_ops().write(h, b, n);
   };
-  ops.rename_replace = [](const char* a, const char* b) {
+  ops.rename_at = [](DirHandle d, const char* a, const char* b) {
     if (g_inj.kind == Kind::rename && g_inj.fire()) return -1;
-    return native_file_ops().rename_replace(a, b);
+    return native_file_ops().rename_at(d, a, b);
   };
   ops.seek = [](FileHandle h, int64_t off, SeekFrom from) -> int64_t {
     if (g_inj.kind == Kind::seek && g_inj.fire()) return -1;
@@ -113,6 +131,7 @@ TEST_P(FailingDisk, EveryFailureEndsCleanly) {
     int32_t r = QEN_UNPACK("f.txt", spare, path, out.c_str(), UNPACK_OVERWRITE | UNPACK_QUIET);
     rz::plat::set_file_ops(nullptr);
     EXPECT_EQ(g_inj.open_handles, 0) << "result " << r;
+    EXPECT_EQ(g_inj.open_dirs, 0) << "result " << r;
     EXPECT_EQ(rz::extract_state().archive_handle, rz::plat::kNoFile);
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
     std::vector<uint8_t> now = rztest::read_file(out + "/f.txt");
@@ -130,6 +149,6 @@ TEST_P(FailingDisk, EveryFailureEndsCleanly) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FailingDisk,
                          ::testing::Values(Kind::open_read, Kind::read, Kind::write, Kind::create,
-                                           Kind::rename, Kind::seek));
+                                           Kind::rename, Kind::seek, Kind::open_dir, Kind::walk));
 
 }  // namespace

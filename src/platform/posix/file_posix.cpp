@@ -13,11 +13,14 @@
 #include <string>
 
 #include "platform/file.h"
+#include "platform/posix/dir_posix.h"
 #include "platform/posix/path_posix.h"
 
 namespace rz::plat {
 
 namespace {
+
+constexpr const char* kDosAttrib = "user.DOSATTRIB";
 
 int fd_of(FileHandle h) {
   return static_cast<int>(h - 1);
@@ -83,44 +86,69 @@ int posix_close(FileHandle h) {
   return ::close(fd_of(h)) == 0 ? 0 : -1;
 }
 
-int64_t posix_get_attributes(const char* path) {
-  std::string p = native_path(path);
-  struct stat st;
-  if (p.empty() || ::stat(p.c_str(), &st) != 0) return -1;
+// Read-only and directory come from the mode bits.
+uint32_t mode_attributes(mode_t mode) {
   uint32_t attrs = 0;
-  if (S_ISDIR(st.st_mode)) attrs |= kAttrDirectory;
-  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attrs |= kAttrReadOnly;
-  char text[32] = {};
-  ssize_t n = ::getxattr(p.c_str(), "user.DOSATTRIB", text, sizeof text - 1);
-  if (n > 0) {
-    text[n] = 0;
-    unsigned long stored = std::strtoul(text, nullptr, 0);
-    attrs |= static_cast<uint32_t>(stored) & (kAttrHidden | kAttrSystem | kAttrArchive);
-  }
+  if (S_ISDIR(mode)) attrs |= kAttrDirectory;
+  if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attrs |= kAttrReadOnly;
   return attrs;
 }
 
-// Read-only clears every write permission; hidden, system and archive go to
-// an extended attribute where the file system can hold one.
-int posix_set_attributes(const char* path, uint32_t attributes) {
-  std::string p = native_path(path);
-  struct stat st;
-  if (::stat(p.c_str(), &st) != 0) return -1;
-  mode_t mode = st.st_mode & 07777;
+// Hidden, system and archive from the text of the extended attribute.
+uint32_t stored_attributes(char* text, ssize_t n) {
+  if (n <= 0) return 0;
+  text[n] = 0;
+  unsigned long stored = std::strtoul(text, nullptr, 0);
+  return static_cast<uint32_t>(stored) & (kAttrHidden | kAttrSystem | kAttrArchive);
+}
+
+// Read-only clears every write permission (and a file that had none gets
+// the owner's back when it stops being read-only).
+mode_t mode_for(mode_t mode, uint32_t attributes) {
+  mode &= 07777;
   if (attributes & kAttrReadOnly) {
     mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
   } else if ((mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
     mode |= S_IWUSR;
   }
-  if (::chmod(p.c_str(), mode) != 0) return -1;
+  return mode;
+}
+
+// Writes hidden, system and archive as the extended attribute's text, or
+// removes the attribute when none is set.  A file system without extended
+// attributes simply keeps none.
+template <typename Set, typename Remove>
+void store_attributes(uint32_t attributes, Set set, Remove remove) {
   uint32_t extra = attributes & (kAttrHidden | kAttrSystem | kAttrArchive);
+  if (!extra) {
+    remove();
+    return;
+  }
   char text[16];
   std::snprintf(text, sizeof text, "0x%x", extra);
-  if (extra) {
-    ::setxattr(p.c_str(), "user.DOSATTRIB", text, std::strlen(text), 0);
-  } else {
-    ::removexattr(p.c_str(), "user.DOSATTRIB");
-  }
+  set(text, std::strlen(text));
+}
+
+int64_t posix_get_attributes(const char* path) {
+  std::string p = native_path(path);
+  struct stat st;
+  if (p.empty() || ::stat(p.c_str(), &st) != 0) return -1;
+  char text[32] = {};
+  return mode_attributes(st.st_mode) |
+         stored_attributes(text, ::getxattr(p.c_str(), kDosAttrib, text, sizeof text - 1));
+}
+
+// Hidden, system and archive go to an extended attribute where the file
+// system can hold one.
+int posix_set_attributes(const char* path, uint32_t attributes) {
+  std::string p = native_path(path);
+  struct stat st;
+  if (::stat(p.c_str(), &st) != 0) return -1;
+  if (::chmod(p.c_str(), mode_for(st.st_mode, attributes)) != 0) return -1;
+  store_attributes(
+      attributes,
+      [&](const char* text, size_t n) { ::setxattr(p.c_str(), kDosAttrib, text, n, 0); },
+      [&] { ::removexattr(p.c_str(), kDosAttrib); });
   return 0;
 }
 
@@ -170,16 +198,53 @@ int posix_set_dos_time(FileHandle h, uint16_t dos_date, uint16_t dos_time) {
 void posix_fail_critical_errors() {}
 
 const FileOps kPosixFileOps = {
-    posix_open_read,      posix_create_rw,
-    posix_read,           posix_write,
-    posix_seek,           posix_length,
-    posix_close,          posix_get_attributes,
-    posix_set_attributes, posix_remove,
-    posix_make_directory, posix_rename_replace,
-    posix_set_dos_time,   posix_fail_critical_errors,
+    posix_open_read,
+    posix_create_rw,
+    posix_read,
+    posix_write,
+    posix_seek,
+    posix_length,
+    posix_close,
+    posix_get_attributes,
+    posix_set_attributes,
+    posix_remove,
+    posix_make_directory,
+    posix_rename_replace,
+    posix_set_dos_time,
+    posix_fail_critical_errors,
+    posix_open_directory,
+    posix_open_beneath,
+    posix_close_directory,
+    posix_attributes_at,
+    posix_set_attributes_at,
+    posix_create_temp_at,
+    posix_rename_at,
+    posix_remove_at,
 };
 
 }  // namespace
+
+FileHandle handle_of_fd(int fd) {
+  return handle_of(fd);
+}
+
+uint32_t attributes_of_fd(int fd, const struct stat& st) {
+  char text[32] = {};
+  uint32_t extra = S_ISREG(st.st_mode)
+                       ? stored_attributes(text, ::fgetxattr(fd, kDosAttrib, text, sizeof text - 1))
+                       : 0;
+  return mode_attributes(st.st_mode) | extra;
+}
+
+int set_attributes_fd(int fd, uint32_t attributes) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return -1;
+  if (::fchmod(fd, mode_for(st.st_mode, attributes)) != 0) return -1;
+  store_attributes(
+      attributes, [&](const char* text, size_t n) { ::fsetxattr(fd, kDosAttrib, text, n, 0); },
+      [&] { ::fremovexattr(fd, kDosAttrib); });
+  return 0;
+}
 
 const FileOps& native_file_ops() {
   return kPosixFileOps;
