@@ -36,7 +36,7 @@ int store_read(const std::string& path, std::string& out);
 enum class StoreEdit { keep, replace, abort };
 
 // Runs edit on the current contents of the file (empty when it does not
-// exist) while holding an exclusive lock on it, then, when edit answers
+// exist) while holding an exclusive lock on it (store_lock), then, when edit answers
 // replace, writes the new contents to a temporary file in the same folder,
 // flushes it and renames it over the file.  Readers therefore see the old or
 // the new file, never a mixture, and two processes that update the same file
@@ -45,6 +45,25 @@ enum class StoreEdit { keep, replace, abort };
 // Returns 0 when done (kept or replaced), 1 when edit aborted, -1 on a
 // failure of the file system (the file is then unchanged).
 int store_update(const std::string& path, const std::function<StoreEdit(std::string&)>& edit);
+
+// A store held under its lock between store_lock and store_unlock, for a
+// caller that gathers several changes into one replace.
+struct StoreLock {
+  std::string path;  // the file itself, symbolic links resolved
+  int fd = -1;
+  bool created = false, written = false;
+  unsigned mode = 0;
+};
+
+// Resolves path, creates the file when missing, takes its exclusive lock,
+// removes temporary files that a killed writer left beside it, and reads its
+// contents.  0, or -1 (nothing held).
+int store_lock(const std::string& path, StoreLock& lock, std::string& content);
+// Replaces the locked file with content atomically: 0 or -1 (file unchanged).
+int store_commit(StoreLock& lock, const std::string& content);
+// Releases the lock; a file that store_lock created and nothing was written
+// to is removed.
+void store_unlock(StoreLock& lock);
 
 // Writes data as the new contents of path atomically (temporary file and
 // rename), without the lock.  Returns 0 or -1.
