@@ -177,7 +177,8 @@ TEST_F(StoreFile, UnfinishedLastValueAndCommentsAreKept) {
   } cases[] = {
       {"wrapped value that the file ends inside",
        "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"b\"=hex:01,\\\r\n  02,\\",
-       "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"b\"=hex:01,\\\r\n  02,\\\r\n\"new\"=\"n\"\r\n",
+       // The wrapped line stays last, so that it cannot swallow the new one.
+       "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\K]\r\n\"new\"=\"n\"\r\n\"b\"=hex:01,\\\r\n  02,\\\r\n",
        RZ_STORE_BAD_LINES},
       {"comments and deletions of an import file", comments + old_key,
        comments + "\"new\"=\"n\"\r\n" + old_key + "\r\n", 0},
@@ -188,6 +189,7 @@ TEST_F(StoreFile, UnfinishedLastValueAndCommentsAreKept) {
     EXPECT_EQ(get(2, "Old", "x"), "1") << c.what;
     EXPECT_EQ(rz_host_reg_set(2, "K", "new", RZ_REG_SZ, "n", 2), 0) << c.what;
     EXPECT_EQ(read_file(store_), c.after) << c.what;  // lines as they stood
+    EXPECT_EQ(get(2, "K", "new"), "1:n\0"s) << c.what;
     EXPECT_EQ(rz_host_registry_status(), c.status) << c.what;
   }
 }

@@ -212,7 +212,8 @@ void parse_body(const std::vector<LogicalLine>& lines, size_t i, RegStore& store
     std::string_view line = l.text;
     if (line.empty()) continue;
     if (l.unfinished) {
-      keep(l, true);
+      store.unfinished = l.raw;
+      ++store.bad_lines;
     } else if (line.front() == ';') {
       keep(l, false);
     } else if (line.front() == '[') {
@@ -320,6 +321,7 @@ std::string format_store(const RegStore& store) {
     for (const StoreValue& v : k.values)
       out += (v.kept ? v.data : format_value(v, store.header)) + "\r\n";
   }
+  if (!store.unfinished.empty()) out += store.unfinished + "\r\n";
   return encode_text_file(out, store.encoding);
 }
 

@@ -34,6 +34,9 @@ struct RegStore {
   FileEncoding encoding = FileEncoding::bytes;
   std::vector<std::string> preamble;  // lines kept between the first line and the first key
   std::vector<StoreKey> keys;
+  // A wrapped value that the file ends inside.  It is written last, so that
+  // its continuation never swallows a line written behind it.
+  std::string unfinished;
   int bad_lines = 0;  // malformed lines met by the parse, kept as they stood
 
   // Texts in the file are UTF-8 (the Unicode format, or a file with a mark).
