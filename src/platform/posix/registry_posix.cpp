@@ -93,10 +93,22 @@ int32_t full_path(int32_t root, const char* sub, std::string& out) {
 }
 
 // In these helpers paths and names are as the store holds them (Store::text).
+std::string lower_ascii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
 Key* find_key(Store& store, std::string_view path) {
-  for (Key& k : store.keys)
-    if (!k.kept && same_name(k.path, path)) return &k;
-  return nullptr;
+  if (!store.key_index_ready) {
+    store.key_index.clear();
+    for (size_t i = 0; i < store.keys.size(); ++i)
+      if (!store.keys[i].kept) store.key_index.emplace(lower_ascii(store.keys[i].path), i);
+    store.key_index_ready = true;
+  }
+  auto at = store.key_index.find(lower_ascii(path));
+  return at == store.key_index.end() ? nullptr : &store.keys[at->second];
 }
 
 // A key below path (its subkey), listed in the store.
@@ -131,6 +143,7 @@ bool add_key_chain(Store& store, std::string_view path) {
     Key k;
     k.path = prefix;
     store.keys.push_back(std::move(k));
+    if (store.key_index_ready) store.key_index.emplace(lower_ascii(prefix), store.keys.size() - 1);
     added = true;
   }
   return added;
@@ -441,6 +454,7 @@ int32_t host_delete_key(int32_t root, const char* sub, int32_t& outcome) {
     }
     std::erase_if(store.keys,
                   [&](const Key& other) { return !other.kept && same_name(other.path, held); });
+    store.key_index_ready = false;
     outcome = 0;
     return true;
   });

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/posix/text_posix.h"
@@ -38,6 +39,10 @@ struct RegStore {
   // its continuation never swallows a line written behind it.
   std::string unfinished;
   int bad_lines = 0;  // malformed lines met by the parse, kept as they stood
+  // Keys by their path in ASCII lower case (the first of two alike); built
+  // on first use, dropped when keys are removed.
+  std::unordered_map<std::string, size_t> key_index;
+  bool key_index_ready = false;
 
   // Texts in the file are UTF-8 (the Unicode format, or a file with a mark).
   bool unicode() const {
