@@ -9,6 +9,7 @@
 #include <string>
 
 #include "commands.h"
+#include "exit_codes.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 
@@ -47,6 +48,27 @@ int32_t root_code(const std::string& text) {
   return it == names.end() ? 0 : it->second;
 }
 
+// The store's name in messages: the file given, or where it comes from.
+std::string store_name(const std::string& registry) {
+  return registry.empty() ? "the registry store ($RAZIZA3Z_REGISTRY or the user's data folder)"
+                          : "the registry store " + registry;
+}
+
+// Tells what the store met (rz_host_registry_status): malformed lines are a
+// warning, a failed write an error.
+int report_store(uint32_t status, const std::string& registry) {
+  if (status & RZ_STORE_BAD_LINES)
+    std::fprintf(stderr,
+                 "qg: warning: %s has malformed lines; they were skipped and are kept as they "
+                 "are\n",
+                 store_name(registry).c_str());
+  if (status & RZ_STORE_WRITE_FAILED)
+    return qg::fail(qg::kExitFileError,
+                    "could not write " + store_name(registry) +
+                        " (not a registry file, or no permission; nothing was written)");
+  return qg::kExitOk;
+}
+
 int run_script(const ScriptArgs& a) {
   if (access(a.script.c_str(), R_OK) != 0) return qg::fail(4, "cannot read " + a.script);
   if (!a.registry.empty()) rz_host_set_registry_file(a.registry.c_str());
@@ -57,10 +79,12 @@ int run_script(const ScriptArgs& a) {
   }
   std::fflush(stdout);
   INITMAK(a.script.c_str(), a.mode, a.os_mask, a.condition_mask, log_fd);
+  rz_host_registry_status();
   int32_t result = WRITEREG(a.tags.c_str());
+  uint32_t store = rz_host_registry_status();
   if (log_fd != 1) ::close(log_fd);
   std::fprintf(stderr, "qg: %d registry item(s) in the script\n", result - 1);
-  return 0;
+  return report_store(store, a.registry);
 }
 
 int run_reg_get(const RegGetArgs& a) {
@@ -69,9 +93,14 @@ int run_reg_get(const RegGetArgs& a) {
     return qg::fail(2, "unknown root " + a.root + " (1-5, HKCR, HKCU, HKLM, HKU, HKCC)");
   if (!a.registry.empty()) rz_host_set_registry_file(a.registry.c_str());
   INITMAK("", a.mode, 0, 0, -1);
+  rz_host_registry_status();
+  if (rz_host_reg_query(root, a.key.c_str(), "", nullptr, nullptr, nullptr) < 0)
+    return qg::fail(qg::kExitFileError,
+                    "cannot read " + store_name(a.registry) + " (not a registry file)");
   char result[128] = {};
-  if (GETREG(root, a.key.c_str(), a.name.c_str(), result, a.selector) != 1)
-    return qg::fail(1, "no such value, or one longer than 127 bytes");
+  int32_t found = GETREG(root, a.key.c_str(), a.name.c_str(), result, a.selector);
+  report_store(rz_host_registry_status(), a.registry);
+  if (found != 1) return qg::fail(1, "no such value, or one longer than 127 bytes");
   std::printf("%s\n", result);
   return 0;
 }
@@ -89,7 +118,9 @@ void add_script(CLI::App& root, int& exit_code) {
   cmd->add_option("--log", args->log, "Install log to append to (default: standard output)");
   cmd->add_option("--registry", args->registry,
                   "Registry store file (default: $RAZIZA3Z_REGISTRY, then the user's data folder)");
-  cmd->footer("Exit status: 0 done, 2 usage, 4 script or log cannot be opened.");
+  cmd->footer(
+      "Exit status: 0 done, 2 usage, 4 script or log cannot be opened, 5 the registry store "
+      "could not be written.");
   cmd->callback([args, &exit_code] { exit_code = run_script(*args); });
 }
 
@@ -104,7 +135,7 @@ void add_reg(CLI::App& root, int& exit_code) {
   get->add_option("--mode", args->mode, "Install mode (2 with --selector 3 reads \"Common NAME\")");
   get->add_option("--selector", args->selector, "Selector of the read");
   get->add_option("--registry", args->registry, "Registry store file");
-  get->footer("Exit status: 0 printed, 1 no such value, 2 usage.");
+  get->footer("Exit status: 0 printed, 1 no such value, 2 usage, 5 the store cannot be read.");
   get->callback([args, &exit_code] { exit_code = run_reg_get(*args); });
 }
 
