@@ -25,6 +25,7 @@ using rz::plat::profile_get_string;
 using rz::plat::profile_write_string;
 using rz_test::read_file;
 using rz_test::TempDir;
+using rz_test::utf16le;
 using rz_test::write_file;
 
 const char kSample[] =
@@ -272,15 +273,6 @@ TEST(ProfileWrite, ConcurrentWritersLoseNothing) {
 }
 
 // ---- encodings --------------------------------------------------------------
-
-std::string utf16le(const std::u16string& s) {
-  std::string out;
-  for (char16_t u : s) {
-    out.push_back(static_cast<char>(u & 0xff));
-    out.push_back(static_cast<char>(u >> 8));
-  }
-  return out;
-}
 
 // A script saved with a byte-order mark is read as the Windows calls read it:
 // the first section is found, and Unicode texts come out as UTF-8.

@@ -18,16 +18,8 @@ namespace {
 using namespace std::string_literals;
 using rz_test::read_file;
 using rz_test::ScriptFixture;
+using rz_test::utf16le;
 using rz_test::write_file;
-
-std::string utf16le(const std::u16string& s) {
-  std::string out;
-  for (char16_t u : s) {
-    out.push_back(static_cast<char>(u & 0xff));
-    out.push_back(static_cast<char>(u >> 8));
-  }
-  return out;
-}
 
 // "result type:bytes" of a host query.
 std::string get(int32_t root, const char* key, const char* name) {
