@@ -440,7 +440,13 @@ TEST(RegistryStore, KilledWriterLeavesWholeFile) {
               "--gtest_also_run_disabled_tests", static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    ::usleep(150000 + 37000 * round);
+    // Kill it at a moment that varies by round, once it has begun to write
+    // (a slow start, as under a sanitizer on a busy machine, must not make
+    // the round end before anything was written).
+    std::string first = "\"r" + std::to_string(round) + "_0\"";
+    for (int wait = 0; wait < 4000 && read_file(store).find(first) == std::string::npos; ++wait)
+      ::usleep(5000);
+    ::usleep(20000 + 37000 * round);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     std::string text = read_file(store);
