@@ -74,6 +74,16 @@ inline int32_t reg_close_key(RegKey key) {
   return registry_ops().close_key(key);
 }
 
+// Gathers the changes that follow, up to the matching reg_batch_end, into
+// one commit of the store (one WRITEREG call): on POSIX the store's lock is
+// taken at the first change and held, and the file is replaced once at the
+// end.  Reads in between see the batch's changes.  Batches nest; the
+// outermost end commits.  reg_batch_end returns 0, or kRegWriteFailed when
+// the commit failed (then none of the batch's changes landed).  On Windows
+// each change goes to the registry at once and these do nothing.
+void reg_batch_begin();
+int32_t reg_batch_end();
+
 // The file of the POSIX store: the host's choice, else the environment
 // variable RAZIZA3Z_REGISTRY, else $XDG_DATA_HOME/raziza3z/registry.reg
 // (XDG_DATA_HOME defaulting to $HOME/.local/share).  Empty when none can be

@@ -139,8 +139,19 @@ std::string bytes_of(const char* text) {
   return bytes;
 }
 
+// One batch of the store for a WRITEREG call, ended on every path out.
+struct StoreBatch {
+  StoreBatch() { plat::reg_batch_begin(); }
+  ~StoreBatch() { plat::reg_batch_end(); }
+  StoreBatch(const StoreBatch&) = delete;
+  StoreBatch& operator=(const StoreBatch&) = delete;
+};
+
+// All the items' changes reach the store in one commit at the end of the
+// call; a commit that fails is reported through the store's status.
 int32_t write_registry_items(const char* tags) {
   int32_t count = script_int(kRegSection, "Ndx");
+  StoreBatch batch;
   for (int32_t n = 1; n <= count && n > 0; ++n) write_item(n, tags ? tags : "");
   return static_cast<int32_t>(static_cast<uint32_t>(count) + 1u);
 }

@@ -33,7 +33,9 @@ int main(int argc, char** argv) {
       }
       std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
                                 std::istreambuf_iterator<char>());
-      LLVMFuzzerTestOneInput(data.data(), data.size());
+      // A copy of exactly the file's size, so that a read past it is caught.
+      std::vector<uint8_t> exact(data);
+      LLVMFuzzerTestOneInput(exact.data(), exact.size());
       ++replayed;
     }
   }

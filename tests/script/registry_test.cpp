@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "helper_process.h"
 #include "script_fixture.h"
 #include "self_exec.h"
 
@@ -19,6 +20,7 @@ namespace {
 
 using namespace std::string_literals;
 using rz_test::read_file;
+using rz_test::run_helper;
 using rz_test::ScriptFixture;
 
 // A value as GETREG hands it back, with the byte count that the store holds.
@@ -357,29 +359,6 @@ TEST(RegistryStore, PathChoice) {
 
 // ---- other processes ------------------------------------------------------
 
-// Runs this test program again with only the given test and the environment
-// set; returns the exit status and the standard output.
-int run_helper(const std::string& test, const std::vector<std::string>& env, std::string& out) {
-  int pipe_fd[2];
-  if (::pipe(pipe_fd) != 0) return -1;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipe_fd[1], 1);
-    ::close(pipe_fd[0]);
-    for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
-    std::string filter = "--gtest_filter=" + test;
-    rz_test::exec_self({filter.c_str(), "--gtest_also_run_disabled_tests"});
-  }
-  ::close(pipe_fd[1]);
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(pipe_fd[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-  ::close(pipe_fd[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Helper run in a separate process: reads a value and prints it.
 TEST(RegistryHelper, DISABLED_PrintValue) {
   const char* store = getenv("RZ_HELPER_STORE");
@@ -461,14 +440,13 @@ TEST(RegistryStore, KilledWriterLeavesWholeFile) {
       rz_test::exec_self(
           {"--gtest_filter=RegistryHelper.DISABLED_WriteMany", "--gtest_also_run_disabled_tests"});
     }
-    // The kill must land while the writer writes: wait for this round's
-    // first value (a slow start, as under an emulator, must not end the
-    // round before it began), then let it run a moment.
+    // Kill it at a moment that varies by round, once it has begun to write
+    // (a slow start, as under a sanitizer on a busy machine, must not make
+    // the round end before anything was written).
     std::string first = "\"r" + std::to_string(round) + "_0\"";
-    for (int waited = 0; waited < 1000 && read_file(store).find(first) == std::string::npos;
-         ++waited)
-      ::usleep(10000);
-    ::usleep(50000 + 37000 * round);
+    for (int wait = 0; wait < 4000 && read_file(store).find(first) == std::string::npos; ++wait)
+      ::usleep(5000);
+    ::usleep(20000 + 37000 * round);
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
     std::string text = read_file(store);

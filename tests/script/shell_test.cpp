@@ -123,6 +123,51 @@ TEST_F(CreateLink, DesktopEntryPassesValidation) {
   EXPECT_EQ(report, "") << text;
 }
 
+// A text reaches the shortcut as the caller meant it: valid UTF-8 as UTF-8,
+// anything else as code page 1252 (texts of scripts written on Windows).
+// The link's 8-bit path and its Unicode strings name the same path, and a
+// desktop entry is UTF-8 whatever came in.
+TEST_F(CreateLink, TextsOfEitherEncodingMeanWhatTheCallerMeant) {
+  if (!have_tool("lnkinfo")) GTEST_SKIP() << "lnkinfo (liblnk-utils) is not installed";
+  struct {
+    const char* what;
+    std::string target, args;
+    std::string shown_target, shown_args;  // as lnkinfo shows them (UTF-8)
+    std::string ansi_path;                 // the link's 8-bit local path
+  } cases[] = {
+      {"UTF-8", "C:\\Caf\xc3\xa9\\\xe2\x82\xac.exe", "\xe2\x80\x9cq\xe2\x80\x9d \xe2\x80\x93",
+       "C:\\Caf\xc3\xa9\\\xe2\x82\xac.exe", "\xe2\x80\x9cq\xe2\x80\x9d \xe2\x80\x93",
+       "C:\\Caf\xe9\\\x80.exe"},
+      {"code page 1252", "C:\\Caf\xe9\\\x80.exe", "\x93q\x94 \x96 \x85 \x99",
+       "C:\\Caf\xc3\xa9\\\xe2\x82\xac.exe",
+       "\xe2\x80\x9cq\xe2\x80\x9d \xe2\x80\x93 \xe2\x80\xa6 \xe2\x84\xa2", "C:\\Caf\xe9\\\x80.exe"},
+      {"UTF-8 beyond code page 1252", "C:\\\xd0\x94\xd0\xb0\\x.exe", "\xd0\x94",
+       "C:\\\xd0\x94\xd0\xb0\\x.exe", "\xd0\x94", "C:\\??\\x.exe"},
+  };
+  for (const auto& c : cases) {
+    char target[1024] = {}, dir[1024] = "", icon[1024] = "", args[1024] = {};
+    std::strcpy(target, c.target.c_str());
+    std::strcpy(args, c.args.c_str());
+    std::string link = dir_.file("enc.lnk");
+    CREATELINK(target, link.c_str(), dir, icon, 0, args, 0);
+    std::string report;
+    ASSERT_EQ(run("lnkinfo " + quote(link), report), 0) << report;
+    EXPECT_EQ(lnk_field(report, "Local path"), c.shown_target) << c.what << "\n" << report;
+    EXPECT_EQ(lnk_field(report, "Command line arguments"), c.shown_args) << c.what;
+    EXPECT_NE(read_file(link).find(c.ansi_path + '\0'), std::string::npos) << c.what;
+
+    std::strcpy(target, c.target.c_str());
+    std::strcpy(args, c.args.c_str());
+    std::string entry = dir_.file("enc.desktop");
+    CREATELINK(target, entry.c_str(), dir, icon, 0, args, 0);
+    std::string text = read_file(entry);
+    // Exec quotes the target and doubles its backslashes; its parts are UTF-8.
+    std::string name = c.shown_target.substr(c.shown_target.rfind('\\') + 1);
+    EXPECT_NE(text.find(name + "\" " + c.shown_args + "\n"), std::string::npos) << c.what << "\n"
+                                                                                << text;
+  }
+}
+
 // A link object that cannot be made: only the target was substituted, 0 is
 // returned and nothing is written.
 rz::plat::ShellOps g_no_link;

@@ -50,6 +50,27 @@ int32_t root_code(const std::string& text) {
   return it == names.end() ? 0 : it->second;
 }
 
+// The store's name in messages: the file given, or where it comes from.
+std::string store_name(const std::string& registry) {
+  return registry.empty() ? "the registry store ($RAZIZA3Z_REGISTRY or the user's data folder)"
+                          : "the registry store " + registry;
+}
+
+// Tells what the store met (rz_host_registry_status): malformed lines are a
+// warning, a failed write an error.
+int report_store(uint32_t status, const std::string& registry) {
+  if (status & RZ_STORE_BAD_LINES)
+    std::fprintf(stderr,
+                 "qg: warning: %s has malformed lines; they were skipped and are kept as they "
+                 "are\n",
+                 store_name(registry).c_str());
+  if (status & RZ_STORE_WRITE_FAILED)
+    return qg::fail(qg::kExitFileError,
+                    "could not write " + store_name(registry) +
+                        " (not a registry file, or no permission; nothing was written)");
+  return qg::kExitOk;
+}
+
 int run_script(const ScriptArgs& a) {
   if (access(a.script.c_str(), R_OK) != 0)
     return qg::fail(qg::kExitFileError, "cannot read " + a.script + ": " + std::strerror(errno));
@@ -63,10 +84,12 @@ int run_script(const ScriptArgs& a) {
   }
   std::fflush(stdout);
   INITMAK(a.script.c_str(), a.mode, a.os_mask, a.condition_mask, log_fd);
+  rz_host_registry_status();
   int32_t result = WRITEREG(a.tags.c_str());
+  uint32_t store = rz_host_registry_status();
   if (log_fd != 1) ::close(log_fd);
   std::fprintf(stderr, "qg: %d registry item(s) in the script\n", result - 1);
-  return qg::kExitOk;
+  return report_store(store, a.registry);
 }
 
 int run_reg_get(const RegGetArgs& a) {
@@ -76,9 +99,14 @@ int run_reg_get(const RegGetArgs& a) {
                     "unknown root " + a.root + " (1-5, HKCR, HKCU, HKLM, HKU, HKCC)");
   if (!a.registry.empty()) rz_host_set_registry_file(a.registry.c_str());
   INITMAK("", a.mode, 0, 0, -1);
+  rz_host_registry_status();
+  if (rz_host_reg_query(root, a.key.c_str(), "", nullptr, nullptr, nullptr) < 0)
+    return qg::fail(qg::kExitFileError,
+                    "cannot read " + store_name(a.registry) + " (not a registry file)");
   char result[128] = {};
-  if (GETREG(root, a.key.c_str(), a.name.c_str(), result, a.selector) != 1)
-    return qg::fail(qg::kExitNotFound, "no such value, or one longer than 127 bytes");
+  int32_t found = GETREG(root, a.key.c_str(), a.name.c_str(), result, a.selector);
+  report_store(rz_host_registry_status(), a.registry);
+  if (found != 1) return qg::fail(qg::kExitNotFound, "no such value, or one longer than 127 bytes");
   std::printf("%s\n", result);
   return qg::kExitOk;
 }

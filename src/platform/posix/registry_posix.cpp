@@ -1,25 +1,18 @@
-// The registry on POSIX: one text file in the registry editor's REGEDIT4
-// export format, so that a person can read it and Windows can import it:
-//
-//   REGEDIT4
-//
-//   [HKEY_LOCAL_MACHINE\SOFTWARE\Example]
-//   @="default value"
-//   "Text"="C:\\Program Files\\Example"
-//   "Number"=dword:0000002a
-//   "Bytes"=hex:01,02,ff
-//   "Other"=hex(2):25,00
-//
-// Strings escape '\' and '"' with a backslash.  A text that the quoted form
-// cannot carry (no single terminator at its end, or a line break inside) is
-// kept as hex(1).  Key and value names are matched without regard to ASCII
-// case and keep the spelling of their first writer.  The classes root lives
-// under HKEY_LOCAL_MACHINE\SOFTWARE\Classes, where Windows keeps it.
+// The registry on POSIX: one text file in the registry editor's export
+// format (registry_store_posix.cpp describes it), so that a person can read
+// it and Windows can import it.  Key and value names are matched without
+// regard to ASCII case and keep the spelling of their first writer.  The
+// classes root lives under HKEY_LOCAL_MACHINE\SOFTWARE\Classes, where Windows
+// keeps it.
 //
 // Every change reads the file, edits it and replaces it atomically while it
-// holds the file's lock (store_update), so concurrent writers in several
-// processes lose nothing and a reader never sees half a file.  A file that
-// is not a store is never overwritten.
+// holds the file's lock (store_lock), so concurrent writers in several
+// processes lose nothing and a reader never sees half a file.  A batch
+// (reg_batch_begin/end, one WRITEREG call) holds the lock from its first
+// change to its end and replaces the file once for all its changes.  A file
+// that is not a store is never overwritten.
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/posix/registry_store_posix.h"
 #include "platform/posix/store_file_posix.h"
 #include "platform/registry.h"
 #include "raziza3z_host.h"
@@ -35,238 +29,33 @@ namespace rz::plat {
 
 namespace {
 
-struct Value {
-  std::string name;
-  uint32_t type = kRegNone;
-  std::string data;
-};
+using Key = StoreKey;
+using Value = StoreValue;
+using Store = RegStore;
 
-struct Key {
-  std::string path;
-  std::vector<Value> values;
-};
-
-struct Store {
-  std::vector<Key> keys;
-};
-
-// An open key: its full path below a predefined key.
+// An open key: its full path below a predefined key, as the caller gave it.
 struct KeyRef {
   std::string path;
 };
 
 std::string g_host_store_path;  // set by the host through raziza3z_host.h
+// What the store met since the host last asked (rz_host_registry_status).
+std::atomic<uint32_t> g_store_status{0};
 
-// ---- reading the file ----------------------------------------------------
-
-int hex_digit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+void note_status(uint32_t bits) {
+  g_store_status.fetch_or(bits, std::memory_order_relaxed);
 }
 
-// Reads a quoted string at s[at] (the opening quote) into out; at moves
-// behind the closing quote.
-bool parse_quoted(std::string_view s, size_t& at, std::string& out) {
-  if (at >= s.size() || s[at] != '"') return false;
-  out.clear();
-  for (++at; at < s.size(); ++at) {
-    char c = s[at];
-    if (c == '"') {
-      ++at;
-      return true;
-    }
-    if (c == '\\' && at + 1 < s.size()) c = s[++at];
-    out.push_back(c);
-  }
-  return false;
-}
-
-// "hex:..." bytes: pairs of digits separated by commas and blanks.
-bool parse_hex_bytes(std::string_view s, std::string& out) {
-  out.clear();
-  size_t i = 0;
-  while (i < s.size()) {
-    char c = s[i];
-    if (c == ',' || c == ' ' || c == '\t') {
-      ++i;
-      continue;
-    }
-    if (i + 1 >= s.size() || hex_digit(c) < 0 || hex_digit(s[i + 1]) < 0) return false;
-    out.push_back(static_cast<char>(hex_digit(c) * 16 + hex_digit(s[i + 1])));
-    i += 2;
-  }
-  return true;
-}
-
-bool parse_data(std::string_view s, Value& v) {
-  if (!s.empty() && s.front() == '"') {
-    size_t at = 0;
-    if (!parse_quoted(s, at, v.data)) return false;
-    v.data.push_back('\0');
-    v.type = kRegSz;
-    return true;
-  }
-  if (s.substr(0, 6) == "dword:") {
-    std::string_view digits = s.substr(6);
-    if (digits.empty() || digits.size() > 8) return false;
-    uint32_t n = 0;
-    for (char c : digits) {
-      if (hex_digit(c) < 0) return false;
-      n = n * 16 + static_cast<uint32_t>(hex_digit(c));
-    }
-    v.type = kRegDword;
-    v.data.assign(4, '\0');
-    for (int i = 0; i < 4; ++i) v.data[i] = static_cast<char>((n >> (8 * i)) & 0xff);
-    return true;
-  }
-  if (s.substr(0, 4) == "hex:") {
-    v.type = kRegBinary;
-    return parse_hex_bytes(s.substr(4), v.data);
-  }
-  if (s.substr(0, 4) == "hex(") {
-    size_t close = s.find("):");
-    if (close == std::string_view::npos || close == 4) return false;
-    uint32_t type = 0;
-    for (char c : s.substr(4, close - 4)) {
-      if (hex_digit(c) < 0 || type > 0x0fffffff) return false;
-      type = type * 16 + static_cast<uint32_t>(hex_digit(c));
-    }
-    v.type = type;
-    return parse_hex_bytes(s.substr(close + 2), v.data);
-  }
-  return false;
-}
-
-std::string_view trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-    s.remove_suffix(1);
-  return s;
-}
-
-// Splits the file into logical lines: a line that ends with a backslash
-// outside a string (hex data wrapped by the registry editor) continues on
-// the next.
-std::vector<std::string> logical_lines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::string current;
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t nl = text.find('\n', at);
-    std::string_view raw =
-        trim(text.substr(at, nl == std::string_view::npos ? std::string_view::npos : nl - at));
-    at = nl == std::string_view::npos ? text.size() : nl + 1;
-    bool continued = !raw.empty() && raw.back() == '\\' && (!current.empty() || raw.front() != '[');
-    if (continued) raw.remove_suffix(1);
-    current.append(raw);
-    if (!continued) {
-      lines.push_back(current);
-      current.clear();
-    }
-  }
-  if (!current.empty()) lines.push_back(current);
-  return lines;
-}
-
-// Parses a whole store.  An empty file is an empty store; anything else must
-// begin with the REGEDIT4 line.  Returns false for a file that is not a store.
-bool parse_store(std::string_view text, Store& store) {
-  store.keys.clear();
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
-  std::vector<std::string> lines = logical_lines(text);
-  size_t i = 0;
-  while (i < lines.size() && lines[i].empty()) ++i;
-  if (i == lines.size()) return true;
-  if (lines[i] != "REGEDIT4") return false;
-  Key* key = nullptr;
-  for (++i; i < lines.size(); ++i) {
-    std::string_view line = lines[i];
-    if (line.empty() || line.front() == ';') continue;
-    if (line.front() == '[') {
-      size_t close = line.rfind(']');
-      if (close == std::string_view::npos) return false;
-      store.keys.push_back(Key{std::string(line.substr(1, close - 1)), {}});
-      key = &store.keys.back();
-      continue;
-    }
-    if (!key) return false;
-    Value v;
-    size_t at = 0;
-    if (line.front() == '@') {
-      at = 1;
-    } else if (!parse_quoted(line, at, v.name)) {
-      return false;
-    }
-    std::string_view rest = trim(line.substr(at));
-    if (rest.empty() || rest.front() != '=') return false;
-    rest = trim(rest.substr(1));
-    if (rest == "-") continue;  // a deletion in an exported file: nothing to hold
-    if (!parse_data(rest, v)) return false;
-    key->values.push_back(std::move(v));
-  }
-  return true;
-}
-
-// ---- writing the file ----------------------------------------------------
-
-std::string quoted(std::string_view s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '\\' || c == '"') out.push_back('\\');
-    out.push_back(c);
-  }
-  out.push_back('"');
-  return out;
-}
-
-std::string hex_bytes(std::string_view data) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < data.size(); ++i) {
-    unsigned char b = static_cast<unsigned char>(data[i]);
-    if (i) out.push_back(',');
-    out.push_back(digits[b >> 4]);
-    out.push_back(digits[b & 15]);
-  }
-  return out;
-}
-
-// A text that fits the quoted form: one terminator, at its end, and no line
-// break (the format has no escape for one).
-bool plain_text(std::string_view data) {
-  if (data.empty() || data.back() != '\0') return false;
-  std::string_view body = data.substr(0, data.size() - 1);
-  return body.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
-}
-
-std::string format_value(const Value& v) {
-  std::string out = v.name.empty() ? "@=" : quoted(v.name) + "=";
-  if (v.type == kRegSz && plain_text(v.data))
-    return out + quoted(v.data.substr(0, v.data.size() - 1));
-  if (v.type == kRegDword && v.data.size() == 4) {
-    uint32_t n = 0;
-    for (int i = 3; i >= 0; --i) n = (n << 8) | static_cast<unsigned char>(v.data[i]);
-    char text[16];
-    std::snprintf(text, sizeof text, "dword:%08x", n);
-    return out + text;
-  }
-  if (v.type == kRegBinary) return out + "hex:" + hex_bytes(v.data);
-  char prefix[24];
-  std::snprintf(prefix, sizeof prefix, "hex(%x):", v.type);
-  return out + prefix + hex_bytes(v.data);
-}
-
-std::string format_store(const Store& store) {
-  std::string out = "REGEDIT4\r\n";
-  for (const Key& k : store.keys) {
-    out += "\r\n[" + k.path + "]\r\n";
-    for (const Value& v : k.values) out += format_value(v) + "\r\n";
-  }
-  return out;
-}
+// The batch of the running WRITEREG: the store held under its lock from the
+// first change on, and whether it changed.  Script services run on the
+// host's thread, one at a time, so one record serves.
+struct Batch {
+  int depth = 0;
+  bool locked = false, failed = false, dirty = false;
+  StoreLock lock;
+  Store store;
+};
+Batch g_batch;
 
 // ---- keys ----------------------------------------------------------------
 
@@ -303,23 +92,38 @@ int32_t full_path(int32_t root, const char* sub, std::string& out) {
   return kRegOk;
 }
 
+// In these helpers paths and names are as the store holds them (Store::text).
+std::string lower_ascii(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
 Key* find_key(Store& store, std::string_view path) {
-  for (Key& k : store.keys)
-    if (same_name(k.path, path)) return &k;
-  return nullptr;
+  if (!store.key_index_ready) {
+    store.key_index.clear();
+    for (size_t i = 0; i < store.keys.size(); ++i)
+      if (!store.keys[i].kept) store.key_index.emplace(lower_ascii(store.keys[i].path), i);
+    store.key_index_ready = true;
+  }
+  auto at = store.key_index.find(lower_ascii(path));
+  return at == store.key_index.end() ? nullptr : &store.keys[at->second];
+}
+
+// A key below path (its subkey), listed in the store.
+bool has_subkey(const Store& store, std::string_view path) {
+  for (const Key& k : store.keys)
+    if (!k.kept && k.path.size() > path.size() && k.path[path.size()] == '\\' &&
+        same_name(std::string_view(k.path).substr(0, path.size()), path))
+      return true;
+  return false;
 }
 
 // A key exists when it is listed, when a key below it is listed, or when it
 // is one of the predefined keys.
-bool key_exists(const Store& store, int32_t root, std::string_view path) {
-  if (same_name(path, root_path(root))) return true;
-  for (const Key& k : store.keys) {
-    if (same_name(k.path, path)) return true;
-    if (k.path.size() > path.size() && k.path[path.size()] == '\\' &&
-        same_name(std::string_view(k.path).substr(0, path.size()), path))
-      return true;
-  }
-  return false;
+bool key_exists(Store& store, int32_t root, std::string_view path) {
+  return same_name(path, root_path(root)) || find_key(store, path) || has_subkey(store, path);
 }
 
 // Lists path and every key between it and its predefined key.  Returns true
@@ -336,31 +140,76 @@ bool add_key_chain(Store& store, std::string_view path) {
   bool added = false;
   for (std::string_view prefix : chain) {
     if (find_key(store, prefix)) continue;
-    store.keys.push_back(Key{std::string(prefix), {}});
+    Key k;
+    k.path = prefix;
+    store.keys.push_back(std::move(k));
+    if (store.key_index_ready) store.key_index.emplace(lower_ascii(prefix), store.keys.size() - 1);
     added = true;
   }
   return added;
 }
 
-int32_t load_store(Store& store) {
+// Parses the file's bytes; a store with malformed lines is noted.
+bool parse_noting(const std::string& text, Store& store) {
+  if (!parse_store(text, store)) return false;
+  if (store.bad_lines > 0) note_status(RZ_STORE_BAD_LINES);
+  return true;
+}
+
+// The store to read: the batch's while it holds the lock, else the file
+// read afresh into scratch.
+int32_t read_store(Store& scratch, Store*& store) {
+  if (g_batch.locked) {
+    store = &g_batch.store;
+    return kRegOk;
+  }
+  store = &scratch;
   std::string path = registry_store_path();
   if (path.empty()) return kRegBadStore;
   std::string text;
-  int rc = store_read(path, text);
-  if (rc < 0) return kRegBadStore;
-  return parse_store(text, store) ? kRegOk : kRegBadStore;
+  if (store_read(path, text) < 0) return kRegBadStore;
+  return parse_noting(text, scratch) ? kRegOk : kRegBadStore;
+}
+
+// Takes the store's lock for the batch at its first change.  A store that
+// cannot be locked or is no store fails every change of the batch, as it
+// would fail each of them on its own.
+void lock_batch() {
+  if (g_batch.locked || g_batch.failed) return;
+  std::string path = registry_store_path(), text;
+  g_batch.failed =
+      path.empty() || store_make_parents(path) != 0 || store_lock(path, g_batch.lock, text) != 0;
+  if (g_batch.failed) return;
+  g_batch.locked = true;
+  if (!parse_noting(text, g_batch.store)) {
+    g_batch.failed = true;
+    g_batch.locked = false;
+    store_unlock(g_batch.lock);
+  }
 }
 
 // Runs change on the store under the file's lock and writes the result when
-// change reports a change.
+// change reports a change: at once, or at the end of the running batch.
 template <typename Change>
 int32_t update_store(Change change) {
+  if (g_batch.depth > 0) {
+    lock_batch();
+    if (g_batch.failed) {
+      note_status(RZ_STORE_WRITE_FAILED);
+      return kRegWriteFailed;
+    }
+    if (change(g_batch.store)) g_batch.dirty = true;
+    return kRegOk;
+  }
   std::string path = registry_store_path();
-  if (path.empty() || store_make_parents(path) != 0) return kRegWriteFailed;
+  if (path.empty() || store_make_parents(path) != 0) {
+    note_status(RZ_STORE_WRITE_FAILED);
+    return kRegWriteFailed;
+  }
   int32_t result = kRegOk;
   int rc = store_update(path, [&](std::string& text) {
     Store store;
-    if (!parse_store(text, store)) {
+    if (!parse_noting(text, store)) {
       result = kRegBadStore;
       return StoreEdit::abort;
     }
@@ -368,7 +217,8 @@ int32_t update_store(Change change) {
     text = format_store(store);
     return StoreEdit::replace;
   });
-  if (rc < 0) return kRegWriteFailed;
+  if (rc < 0) result = kRegWriteFailed;
+  if (result != kRegOk) note_status(RZ_STORE_WRITE_FAILED);
   return result;
 }
 
@@ -389,9 +239,9 @@ int32_t posix_open_key(int32_t root, const char* sub, RegKey* key) {
   std::string path;
   int32_t rc = full_path(root, sub, path);
   if (rc != kRegOk) return rc;
-  Store store;
-  if ((rc = load_store(store)) != kRegOk) return rc;
-  if (!key_exists(store, root, path)) return kRegNotFound;
+  Store scratch, *store = nullptr;
+  if ((rc = read_store(scratch, store)) != kRegOk) return rc;
+  if (!key_exists(*store, root, store->text(path))) return kRegNotFound;
   *key = new_handle(path);
   return *key ? kRegOk : kRegWriteFailed;
 }
@@ -403,27 +253,34 @@ int32_t posix_create_key(int32_t root, const char* sub, RegKey* key) {
   int32_t rc = full_path(root, sub, path);
   if (rc != kRegOk) return rc;
   if (!same_name(path, root_path(root)) || root == 1) {
-    rc = update_store([&](Store& store) { return add_key_chain(store, path); });
+    rc = update_store([&](Store& store) { return add_key_chain(store, store.text(path)); });
     if (rc != kRegOk) return rc;
   }
   *key = new_handle(path);
   return *key ? kRegOk : kRegWriteFailed;
 }
 
-int32_t posix_query_value(RegKey key, const char* name, uint32_t* type, void* data,
-                          uint32_t* size) {
-  if (key == kNoKey) return kRegBadKey;
-  if (data && !size) return kRegInvalid;
-  Store store;
-  int32_t rc = load_store(store);
-  if (rc != kRegOk) return rc;
-  Key* k = find_key(store, ref_of(key)->path);
-  std::string_view wanted = name ? name : "";
-  const Value* found = nullptr;
+// The value named name of the key at path, or nullptr.  When a name occurs
+// twice (a hand-edited file), the last one counts, as an import would leave it.
+Value* find_value(Store& store, std::string_view path, std::string_view name) {
+  Key* k = find_key(store, path);
+  Value* found = nullptr;
   if (k) {
-    for (const Value& v : k->values)
-      if (same_name(v.name, wanted)) found = &v;
+    for (Value& v : k->values)
+      if (!v.kept && same_name(v.name, name)) found = &v;
   }
+  return found;
+}
+
+bool is_text_type(uint32_t type) {
+  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
+}
+
+// RegQueryValueExA over the value at the caller's path: the type, the size,
+// and the data when data is given and *size holds it.
+int32_t query_in_store(Store& store, const std::string& path, const char* name, uint32_t* type,
+                       void* data, uint32_t* size) {
+  const Value* found = find_value(store, store.text(path), store.text(name ? name : ""));
   if (!found) return kRegNotFound;
   if (type) *type = found->type;
   uint32_t needed = static_cast<uint32_t>(found->data.size());
@@ -436,27 +293,52 @@ int32_t posix_query_value(RegKey key, const char* name, uint32_t* type, void* da
   return kRegOk;
 }
 
+// Sets name in the key at the caller's path (listing the key and the keys
+// above it).  Returns true when the store changed.
+bool set_in_store(Store& store, const std::string& caller_path, const std::string& caller_name,
+                  uint32_t type, const std::string& caller_bytes) {
+  std::string path = store.text(caller_path), name = store.text(caller_name);
+  std::string bytes = is_text_type(type) ? store.text(caller_bytes) : caller_bytes;
+  bool added = add_key_chain(store, path);
+  if (Value* v = find_value(store, path, name)) {
+    if (v->type == type && v->data == bytes && !v->verbatim) return added;
+    v->type = type;
+    v->data = bytes;
+    v->verbatim = false;
+    return true;
+  }
+  Value v;
+  v.name = name;
+  v.type = type;
+  v.data = bytes;
+  find_key(store, path)->values.push_back(std::move(v));
+  return true;
+}
+
+// A value name the file can hold: no line break.
+bool storable_name(const char* name) {
+  return !name || std::strpbrk(name, "\r\n") == nullptr;
+}
+
+int32_t posix_query_value(RegKey key, const char* name, uint32_t* type, void* data,
+                          uint32_t* size) {
+  if (key == kNoKey) return kRegBadKey;
+  if (data && !size) return kRegInvalid;
+  Store scratch, *store = nullptr;
+  int32_t rc = read_store(scratch, store);
+  if (rc != kRegOk) return rc;
+  return query_in_store(*store, ref_of(key)->path, name, type, data, size);
+}
+
 int32_t posix_set_value(RegKey key, const char* name, uint32_t type, const void* data,
                         uint32_t size) {
   if (key == kNoKey) return kRegBadKey;
   if (!data && size) return kRegInvalid;
+  if (!storable_name(name)) return kRegInvalid;
   std::string wanted = name ? name : "";
-  if (wanted.find_first_of("\r\n") != std::string::npos) return kRegInvalid;
   std::string bytes(static_cast<const char*>(data ? data : ""), size);
   const std::string& path = ref_of(key)->path;
-  return update_store([&](Store& store) {
-    add_key_chain(store, path);
-    Key* k = find_key(store, path);
-    for (Value& v : k->values) {
-      if (!same_name(v.name, wanted)) continue;
-      if (v.type == type && v.data == bytes) return false;
-      v.type = type;
-      v.data = bytes;
-      return true;
-    }
-    k->values.push_back(Value{wanted, type, bytes});
-    return true;
-  });
+  return update_store([&](Store& store) { return set_in_store(store, path, wanted, type, bytes); });
 }
 
 int32_t posix_close_key(RegKey key) {
@@ -489,6 +371,97 @@ void set_registry_store_path(const char* path) {
   g_host_store_path = path ? path : "";
 }
 
+void reg_batch_begin() {
+  ++g_batch.depth;
+}
+
+int32_t reg_batch_end() {
+  if (g_batch.depth == 0 || --g_batch.depth > 0) return kRegOk;
+  int32_t rc = kRegOk;
+  if (g_batch.locked && g_batch.dirty &&
+      store_commit(g_batch.lock, format_store(g_batch.store)) != 0)
+    rc = kRegWriteFailed;
+  if (g_batch.locked) store_unlock(g_batch.lock);
+  if (g_batch.failed) rc = kRegWriteFailed;
+  if (rc != kRegOk) note_status(RZ_STORE_WRITE_FAILED);
+  g_batch = Batch();
+  return rc;
+}
+
+// ---- the host's typed registry (raziza3z_host.h) ---------------------------
+
+namespace {
+
+int32_t host_query(int32_t root, const char* sub, const char* name, uint32_t* type, void* data,
+                   uint32_t* size) {
+  std::string path;
+  if (full_path(root, sub, path) != kRegOk) return 1;
+  Store scratch, *store = nullptr;
+  if (read_store(scratch, store) != kRegOk) return -1;
+  uint32_t capacity = size ? *size : 0;
+  int32_t rc = query_in_store(*store, path, name, type, data, &capacity);
+  if (rc == kRegNotFound) return 1;
+  if (size) *size = capacity;
+  return rc == kRegMoreData ? 2 : 0;
+}
+
+int32_t host_set(int32_t root, const char* sub, const char* name, uint32_t type, const void* data,
+                 uint32_t size) {
+  std::string path;
+  if (full_path(root, sub, path) != kRegOk || !storable_name(name) || (!data && size)) return -1;
+  std::string wanted = name ? name : "";
+  std::string bytes(static_cast<const char*>(data ? data : ""), size);
+  int32_t rc =
+      update_store([&](Store& store) { return set_in_store(store, path, wanted, type, bytes); });
+  return rc == kRegOk ? 0 : -1;
+}
+
+int32_t host_delete_value(int32_t root, const char* sub, const char* name) {
+  std::string path;
+  if (full_path(root, sub, path) != kRegOk) return 1;
+  bool existed = false;
+  int32_t rc = update_store([&](Store& store) {
+    Key* k = find_key(store, store.text(path));
+    if (!k) return false;
+    // Every copy of the name goes, so that no older one comes back.
+    std::string wanted = store.text(name ? name : "");
+    size_t before = k->values.size();
+    std::erase_if(k->values, [&](const Value& v) { return !v.kept && same_name(v.name, wanted); });
+    existed = k->values.size() != before;
+    return existed;
+  });
+  if (rc != kRegOk) return -1;
+  return existed ? 0 : 1;
+}
+
+int32_t host_delete_key(int32_t root, const char* sub, int32_t& outcome) {
+  std::string path;
+  if (full_path(root, sub, path) != kRegOk) return outcome = 1, kRegOk;
+  if (same_name(path, root_path(root))) return outcome = 2, kRegOk;
+  outcome = 1;
+  return update_store([&](Store& store) {
+    std::string held = store.text(path);
+    if (has_subkey(store, held)) {
+      outcome = 2;
+      return false;
+    }
+    Key* k = find_key(store, held);
+    if (!k) return false;
+    // Values, and lines kept from a hand edit, make a key that is not empty.
+    if (!k->values.empty()) {
+      outcome = 2;
+      return false;
+    }
+    std::erase_if(store.keys,
+                  [&](const Key& other) { return !other.kept && same_name(other.path, held); });
+    store.key_index_ready = false;
+    outcome = 0;
+    return true;
+  });
+}
+
+}  // namespace
+
 }  // namespace rz::plat
 
 extern "C" RZ_API int32_t rz_host_set_registry_file(const char* path) {
@@ -498,4 +471,44 @@ extern "C" RZ_API int32_t rz_host_set_registry_file(const char* path) {
   } catch (...) {
     return -1;
   }
+}
+
+extern "C" RZ_API int32_t rz_host_reg_query(int32_t root, const char* key, const char* name,
+                                            uint32_t* type, void* data, uint32_t* size) {
+  try {
+    return rz::plat::host_query(root, key, name, type, data, size);
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" RZ_API int32_t rz_host_reg_set(int32_t root, const char* key, const char* name,
+                                          uint32_t type, const void* data, uint32_t size) {
+  try {
+    return rz::plat::host_set(root, key, name, type, data, size);
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" RZ_API int32_t rz_host_reg_delete_value(int32_t root, const char* key,
+                                                   const char* name) {
+  try {
+    return rz::plat::host_delete_value(root, key, name);
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" RZ_API int32_t rz_host_reg_delete_key(int32_t root, const char* key) {
+  try {
+    int32_t outcome = 1;
+    return rz::plat::host_delete_key(root, key, outcome) == rz::plat::kRegOk ? outcome : -1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" RZ_API uint32_t rz_host_registry_status(void) {
+  return rz::plat::g_store_status.exchange(0, std::memory_order_relaxed);
 }

@@ -8,13 +8,18 @@
 //                    hot key, reserved words
 //   LinkInfo         header of 0x1C bytes, a VolumeID (fixed drive, no
 //                    label), the target as the local base path, an empty
-//                    common path suffix
+//                    common path suffix; when code page 1252 lacks a
+//                    character of the target, a header of 0x24 bytes and
+//                    the same two texts again in UTF-16LE
 //   StringData       working directory, arguments, icon location, each a
 //                    16-bit count and UTF-16LE characters, present when set
 //   TerminalBlock    four zero bytes
 //
-// All numbers are little-endian.  Texts arrive as UTF-8; a byte sequence
-// that is not UTF-8 is taken byte by byte as Latin-1.
+// All numbers are little-endian.  Texts are taken by the rule of
+// text_posix.h (UTF-8 when valid, else code page 1252); the 8-bit local path
+// is written in code page 1252, the ANSI code page of a Western Windows, so
+// that the 8-bit path and the Unicode strings name the same path.  Desktop
+// entries are always UTF-8.
 #include "platform/posix/shelllink_posix.h"
 
 #include <cstring>
@@ -23,6 +28,7 @@
 
 #include "platform/posix/path_posix.h"
 #include "platform/posix/store_file_posix.h"
+#include "platform/posix/text_posix.h"
 
 namespace rz::plat {
 
@@ -46,77 +52,53 @@ void put32(std::string& out, uint32_t v) {
   put16(out, v >> 16);
 }
 
-// Decodes one UTF-8 sequence at s[i]; returns its length, or 0 when the
-// bytes there are not valid UTF-8.
-size_t utf8_at(const std::string& s, size_t i, uint32_t& cp) {
-  auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  unsigned char c = b(0);
-  size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  cp = n == 1 ? c : n == 2 ? (c & 0x1f) : n == 3 ? (c & 0x0f) : (c & 0x07);
-  for (size_t k = 1; k < n; ++k) {
-    if ((b(k) & 0xc0) != 0x80) return 0;
-    cp = (cp << 6) | (b(k) & 0x3f);
-  }
-  static const uint32_t least[5] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < least[n] || cp > 0x10ffff || (cp >= 0xd800 && cp <= 0xdfff)) return 0;
-  return n;
-}
-
-std::vector<uint16_t> utf16_of(const std::string& s) {
-  std::vector<uint16_t> out;
-  for (size_t i = 0; i < s.size();) {
-    uint32_t cp = 0;
-    size_t n = utf8_at(s, i, cp);
-    if (n == 0) {
-      cp = static_cast<unsigned char>(s[i]);
-      n = 1;
-    }
-    i += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<uint16_t>(0xd800 + (cp >> 10)));
-      out.push_back(static_cast<uint16_t>(0xdc00 + (cp & 0x3ff)));
-    } else {
-      out.push_back(static_cast<uint16_t>(cp));
-    }
-  }
-  return out;
-}
-
 // One StringData entry.  Returns false when the text has more characters
 // than the 16-bit count can say.
 bool put_string_data(std::string& out, const std::string& text) {
-  std::vector<uint16_t> units = utf16_of(text);
+  std::u16string units = utf16_of_text(text);
   if (units.size() > 0xffff) return false;
   put16(out, static_cast<uint32_t>(units.size()));
-  for (uint16_t u : units) put16(out, u);
+  out += utf16le_bytes(units);
   return true;
 }
 
 std::string link_info(const std::string& target) {
-  constexpr uint32_t kHeaderSize = 0x1C;
+  std::u16string wide = utf16_of_text(target);
+  bool exact = false;
+  std::string ansi = cp1252_of_utf16(wide, &exact);
+  // The Unicode texts go in only when the 8-bit path cannot say it all.
+  const uint32_t header_size = exact ? 0x1C : 0x24;
   std::string volume;  // VolumeID: size, drive type, serial number, label offset, label
   put32(volume, 0x11);
   put32(volume, 3);  // DRIVE_FIXED
   put32(volume, 0);
   put32(volume, 0x10);
   volume.push_back('\0');
-  uint32_t base_at = kHeaderSize + static_cast<uint32_t>(volume.size());
-  uint32_t suffix_at = base_at + static_cast<uint32_t>(target.size()) + 1;
-  uint32_t total = suffix_at + 1;
+  uint32_t base_at = header_size + static_cast<uint32_t>(volume.size());
+  uint32_t suffix_at = base_at + static_cast<uint32_t>(ansi.size()) + 1;
+  uint32_t wide_base_at = suffix_at + 1;
+  uint32_t wide_suffix_at = wide_base_at + 2 * static_cast<uint32_t>(wide.size() + 1);
+  uint32_t total = exact ? suffix_at + 1 : wide_suffix_at + 2;
   std::string out;
   put32(out, total);
-  put32(out, kHeaderSize);
+  put32(out, header_size);
   put32(out, 1);  // VolumeIDAndLocalBasePath
-  put32(out, kHeaderSize);
+  put32(out, header_size);
   put32(out, base_at);
   put32(out, 0);  // no network location
   put32(out, suffix_at);
+  if (!exact) {
+    put32(out, wide_base_at);
+    put32(out, wide_suffix_at);
+  }
   out += volume;
-  out += target;
+  out += ansi;
   out.push_back('\0');
   out.push_back('\0');  // empty common path suffix
+  if (!exact) {
+    out += utf16le_bytes(wide);
+    out.append(4, '\0');  // the path's terminator, an empty suffix
+  }
   return out;
 }
 
@@ -211,15 +193,17 @@ bool shell_link_bytes(const ShellLink& link, std::string& out) {
   return true;
 }
 
+// Every text of the entry is UTF-8, as the format requires.
 std::string desktop_entry_text(const ShellLink& link, const std::string& link_path) {
-  std::string exec = exec_argument(link.target ? link.target : "");
-  for (const std::string& a : split_arguments(link.arguments ? link.arguments : ""))
-    exec += " " + exec_argument(a);
+  auto utf8 = [](const char* s) { return utf8_of_text(s ? s : ""); };
+  std::string exec = exec_argument(utf8(link.target));
+  for (const std::string& a : split_arguments(utf8(link.arguments))) exec += " " + exec_argument(a);
   std::string out = "[Desktop Entry]\nType=Application\nVersion=1.0\n";
-  out += "Name=" + entry_value(stem_of(link_path)) + "\n";
+  out += "Name=" + entry_value(utf8_of_text(stem_of(link_path))) + "\n";
   out += "Exec=" + entry_value(exec) + "\n";
-  if (link.working_dir && *link.working_dir) out += "Path=" + entry_value(link.working_dir) + "\n";
-  if (link.icon_path && *link.icon_path) out += "Icon=" + entry_value(link.icon_path) + "\n";
+  if (link.working_dir && *link.working_dir)
+    out += "Path=" + entry_value(utf8(link.working_dir)) + "\n";
+  if (link.icon_path && *link.icon_path) out += "Icon=" + entry_value(utf8(link.icon_path)) + "\n";
   return out;
 }
 

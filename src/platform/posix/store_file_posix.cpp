@@ -1,10 +1,13 @@
 #include "platform/posix/store_file_posix.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <time.h>
 
 #include <cstdlib>
 #include <vector>
@@ -106,37 +109,121 @@ int open_locked(const std::string& path, int& fd_out, bool& created) {
   }
 }
 
+// The file that path finally names: a symbolic link is followed (relative
+// targets from the link's folder), so that a store reached through a link
+// is replaced where it lies and the link stays.  A loop stops after 40
+// links, and opening the path then fails.
+std::string resolve_links(const std::string& path) {
+  std::string p = path;
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return p;
+    std::vector<char> target(4096);
+    ssize_t n = ::readlink(p.c_str(), target.data(), target.size());
+    if (n <= 0 || static_cast<size_t>(n) >= target.size()) return p;
+    std::string next(target.data(), static_cast<size_t>(n));
+    p = next[0] == '/' ? next : folder_of(p) + "/" + next;
+  }
+  return p;
+}
+
+// The temporary files of replace_with for path: "." + name + ".tmp" and six
+// characters.  Every writer makes them under the lock, so once the lock is
+// held any that exist were left by a writer that died; they go.
+void remove_stale_temporaries(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string prefix = "." + base + ".tmp";
+  DIR* dir = ::opendir(folder_of(path).c_str());
+  if (!dir) return;
+  int dfd = ::dirfd(dir);
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string_view name = e->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    struct stat st;
+    if (::fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      ::unlinkat(dfd, e->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
+FileStamp stamp_of(const struct stat& st) {
+  FileStamp s;
+  s.device = static_cast<uint64_t>(st.st_dev);
+  s.inode = static_cast<uint64_t>(st.st_ino);
+  s.size = static_cast<int64_t>(st.st_size);
+  s.modified_ns = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  s.changed_ns = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  return s;
+}
+
 }  // namespace
 
-int store_read(const std::string& path, std::string& out) {
+int store_stamp(const std::string& path, FileStamp& stamp) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? 1 : -1;
+  stamp = stamp_of(st);
+  return 0;
+}
+
+int store_read_stamped(const std::string& path, std::string& out, FileStamp& stamp) {
   out.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? 1 : -1;
   struct stat st;
   int rc = (::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) ? read_fd(fd, out) : -1;
+  if (rc == 0) stamp = stamp_of(st);
   ::close(fd);
   return rc;
 }
 
-int store_update(const std::string& path, const std::function<StoreEdit(std::string&)>& edit) {
-  int fd = -1;
-  bool created = false;
-  if (open_locked(path, fd, created) != 0) return -1;
-  std::string content;
+int64_t store_clock_ns() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+int store_read(const std::string& path, std::string& out) {
+  FileStamp unused;
+  return store_read_stamped(path, out, unused);
+}
+
+int store_lock(const std::string& path, StoreLock& lock, std::string& content) {
+  lock = StoreLock();
+  lock.path = resolve_links(path);
+  if (open_locked(lock.path, lock.fd, lock.created) != 0) return -1;
+  remove_stale_temporaries(lock.path);
   struct stat st;
-  int rc = (::fstat(fd, &st) == 0 && read_fd(fd, content) == 0) ? 0 : -1;
-  StoreEdit what = StoreEdit::abort;
-  if (rc == 0) {
-    what = edit(content);
-    if (what == StoreEdit::replace) {
-      mode_t mode = created ? default_mode() : (st.st_mode & 07777);
-      rc = replace_with(path, content, mode);
-    }
+  if (::fstat(lock.fd, &st) != 0 || read_fd(lock.fd, content) != 0) {
+    store_unlock(lock);
+    return -1;
   }
-  // Nothing was written to a file this call made: take it away again, still
+  lock.mode = lock.created ? default_mode() : (st.st_mode & 07777);
+  return 0;
+}
+
+int store_commit(StoreLock& lock, const std::string& content) {
+  if (lock.fd < 0 || replace_with(lock.path, content, lock.mode) != 0) return -1;
+  lock.written = true;
+  return 0;
+}
+
+void store_unlock(StoreLock& lock) {
+  if (lock.fd < 0) return;
+  // Nothing was written to a file this lock made: take it away again, still
   // under the lock, so that a refused change leaves no empty file behind.
-  if (created && (rc != 0 || what != StoreEdit::replace)) ::unlink(path.c_str());
-  ::close(fd);
+  if (lock.created && !lock.written) ::unlink(lock.path.c_str());
+  ::close(lock.fd);
+  lock.fd = -1;
+}
+
+int store_update(const std::string& path, const std::function<StoreEdit(std::string&)>& edit) {
+  StoreLock lock;
+  std::string content;
+  if (store_lock(path, lock, content) != 0) return -1;
+  StoreEdit what = edit(content);
+  int rc = what == StoreEdit::replace ? store_commit(lock, content) : 0;
+  store_unlock(lock);
   if (rc != 0) return -1;
   return what == StoreEdit::abort ? 1 : 0;
 }

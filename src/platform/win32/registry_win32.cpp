@@ -104,4 +104,10 @@ std::string registry_store_path() {
 
 void set_registry_store_path(const char*) {}
 
+// Each change reaches the registry when it is made.
+void reg_batch_begin() {}
+int32_t reg_batch_end() {
+  return kRegOk;
+}
+
 }  // namespace rz::plat
