@@ -100,8 +100,8 @@ long libdeflate_inflate(const Corpus& c, uint8_t* out) {
   libdeflate_decompressor* d = holder.d;
   if (!d) return -1;
   size_t got = 0;
-  libdeflate_result r = libdeflate_deflate_decompress(d, c.packed.data(), c.packed.size(), out,
-                                                      c.plain.size(), &got);
+  libdeflate_result r =
+      libdeflate_deflate_decompress(d, c.packed.data(), c.packed.size(), out, c.plain.size(), &got);
   return r == LIBDEFLATE_SUCCESS ? static_cast<long>(got) : -1;
 }
 #endif

@@ -18,21 +18,21 @@ namespace fs = std::filesystem;
 // The commonest words of English prose, commonest first: they take the top
 // ranks of the vocabulary, as real text spends about half its words on them.
 constexpr const char* kCommonWords[] = {
-    "the",   "of",    "and",   "to",    "a",     "in",     "is",    "that",  "it",    "was",
-    "for",   "on",    "as",    "with",  "be",    "by",     "at",    "he",    "this",  "had",
-    "not",   "are",   "but",   "from",  "or",    "have",   "an",    "they",  "which", "one",
-    "you",   "were",  "her",   "all",   "she",   "there",  "would", "their", "we",    "him",
-    "been",  "has",   "when",  "who",   "will",  "more",   "no",    "if",    "out",   "so",
-    "said",  "what",  "up",    "its",   "about", "into",   "than",  "them",  "can",   "only",
-    "other", "new",   "some",  "could", "time",  "these",  "two",   "may",   "then",  "do",
-    "first", "any",   "my",    "now",   "such",  "like",   "our",   "over",  "man",   "me",
-    "even",  "most",  "made",  "after", "also",  "did",    "many",  "before", "must", "through",
-    "years", "where", "much",  "your",  "way",   "well",   "down",  "should", "because", "each"};
+    "the",   "of",    "and",  "to",    "a",     "in",    "is",    "that",   "it",      "was",
+    "for",   "on",    "as",   "with",  "be",    "by",    "at",    "he",     "this",    "had",
+    "not",   "are",   "but",  "from",  "or",    "have",  "an",    "they",   "which",   "one",
+    "you",   "were",  "her",  "all",   "she",   "there", "would", "their",  "we",      "him",
+    "been",  "has",   "when", "who",   "will",  "more",  "no",    "if",     "out",     "so",
+    "said",  "what",  "up",   "its",   "about", "into",  "than",  "them",   "can",     "only",
+    "other", "new",   "some", "could", "time",  "these", "two",   "may",    "then",    "do",
+    "first", "any",   "my",   "now",   "such",  "like",  "our",   "over",   "man",     "me",
+    "even",  "most",  "made", "after", "also",  "did",   "many",  "before", "must",    "through",
+    "years", "where", "much", "your",  "way",   "well",  "down",  "should", "because", "each"};
 constexpr size_t kCommonCount = sizeof kCommonWords / sizeof kCommonWords[0];
 constexpr const char* kSyllables[] = {
-    "ka", "ro",  "mi",  "te",  "sa",   "lun", "dor", "ve",  "an",  "is", "ter", "pol", "na",
-    "qu", "ex",  "ri",  "sto", "mar",  "el",  "ing", "tion", "pre", "con", "de", "ment", "al",
-    "er", "ous", "ble", "vi",  "tra",  "in",  "com", "ly",  "ness", "ur", "ba",  "gen", "ist"};
+    "ka", "ro",  "mi",  "te",  "sa",  "lun", "dor", "ve",   "an",   "is",  "ter", "pol",  "na",
+    "qu", "ex",  "ri",  "sto", "mar", "el",  "ing", "tion", "pre",  "con", "de",  "ment", "al",
+    "er", "ous", "ble", "vi",  "tra", "in",  "com", "ly",   "ness", "ur",  "ba",  "gen",  "ist"};
 constexpr size_t kSyllableCount = sizeof kSyllables / sizeof kSyllables[0];
 constexpr size_t kVocabulary = 30000;
 

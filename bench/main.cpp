@@ -53,8 +53,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
 // (above 1: ours is faster).
 void print_ratios(const std::map<std::string, double>& rates) {
   const char* const peers[] = {"zlib", "libdeflate"};
-  std::printf("\n%-44s %10s %10s %8s %12s %8s\n", "comparison", "ours MB/s", "zlib MB/s",
-              "x zlib", "libdefl MB/s", "x libdefl");
+  std::printf("\n%-44s %10s %10s %8s %12s %8s\n", "comparison", "ours MB/s", "zlib MB/s", "x zlib",
+              "libdefl MB/s", "x libdefl");
   for (const auto& [name, ours] : rates) {
     size_t slash = name.rfind('/');
     if (slash == std::string::npos || name.compare(slash + 1, 4, "ours") != 0) continue;
