@@ -105,8 +105,8 @@ void release_tables(InflateState& s) {
     s.tables_fixed = false;
     return;
   }
-  free_huffman_table(&s.literal_table);
-  free_huffman_table(&s.distance_table);
+  if (s.literal_table) free_huffman_table(&s.literal_table);
+  if (s.distance_table) free_huffman_table(&s.distance_table);
 }
 
 void end_block(InflateState& s) {
@@ -321,11 +321,13 @@ int build_fixed_tables(FixedTables& f) {
   unsigned lengths[288];
   for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
   HuffArena arena{f.slots, kFixedTableSlots, 0};
-  HuffEntry* literal = nullptr;
-  HuffEntry* distance = nullptr;
-  unsigned literal_bits = 7, distance_bits = 5;
+  HuffEntry *literal = nullptr, *wide = nullptr, *distance = nullptr;
+  unsigned literal_bits = 7, wide_bits = kFixedWideBits, distance_bits = 5;
   if (build_huffman_table_in(&arena, lengths, 288, 257, kLengthBase, kLengthExtra, &literal,
-                             &literal_bits) != 0)
+                             &literal_bits) != 0 ||
+      build_huffman_table_in(&arena, lengths, 288, 257, kLengthBase, kLengthExtra, &wide,
+                             &wide_bits) != 0 ||
+      wide_bits != kFixedWideBits)
     return -1;
   for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
   // The fixed distance code is incomplete by design (codes 30 and 31 unused).
@@ -335,6 +337,7 @@ int build_fixed_tables(FixedTables& f) {
   f.literal_bits = literal_bits;
   f.distance_bits = distance_bits;
   f.distance = distance;
+  f.wide_literal = wide;
   f.literal = literal;
   return 0;
 }

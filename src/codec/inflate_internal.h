@@ -14,8 +14,11 @@ enum class BlockKind : uint8_t { none, stored, fixed, dynamic };
 // Slots of the fixed code's tables, hidden chain slots included: the
 // literal/length table of 7 lookup bits takes 129, its 76 sub-tables of 1
 // bit (the 8-bit codes) 228 and its 28 sub-tables of 2 bits (the 9-bit
-// codes) 140; the distance table of 5 bits takes 33.
-constexpr unsigned kFixedTableSlots = 129 + 228 + 140 + 33;
+// codes) 140; the distance table of 5 bits takes 33; the fast loop's
+// literal/length table of 9 bits, one level, 513.
+constexpr unsigned kFixedTableSlots = 129 + 228 + 140 + 33 + 513;
+// The fast loop's width for the fixed literal/length code: its longest code.
+constexpr unsigned kFixedWideBits = 9;
 
 // The fixed code's tables: built on the first fixed block and kept for the
 // life of the process, as they never change.  Their slots live here, not on
@@ -24,6 +27,11 @@ struct FixedTables {
   HuffEntry slots[kFixedTableSlots];
   HuffEntry* literal = nullptr;  // null until built
   HuffEntry* distance = nullptr;
+  // The same literal/length code resolved by one lookup of kFixedWideBits.
+  // Only the fast loop uses it: its look-ahead is free, while the resumable
+  // path keeps the 7-bit width so that it never pulls a byte beyond a
+  // block's end code that it does not need.
+  HuffEntry* wide_literal = nullptr;
   unsigned literal_bits = 0;
   unsigned distance_bits = 0;
 };
