@@ -34,20 +34,13 @@ while [ $# -gt 0 ]; do
 done
 
 # The peers and the measuring tools, for this script only (not the build's).
-bench_packages=(hyperfine libarchive-tools zip unzip strace python3 cmake build-essential)
-missing=()
-for p in "${bench_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh hyperfine libarchive-tools zip unzip strace python3 cmake build-essential
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DRZ_BENCH=ON -DRZ_TESTS=OFF >/dev/null
+# A build folder of its own is configured here; one given with --build is
+# used as it is configured (it needs -DRZ_BENCH=ON for rz_corpus).
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DRZ_BENCH=ON -DRZ_TESTS=OFF >/dev/null
+fi
 cmake --build "$build" -j2 --target qg rz_corpus >/dev/null
 qg=$root/$build/tools/qg
 corpus_tool=$root/$build/bench/rz_corpus

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tools and the tests need.
-# Idempotent: packages already present are skipped.
+# Installs every Debian package the build, the tools and the tests need, or
+# the packages named as arguments.  Idempotent: packages already present are
+# skipped.
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config git python3
@@ -10,6 +11,8 @@ packages=(
   mingw-w64-tools libwine-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine64 netbase
 )
+# With arguments, those packages instead (the benchmark scripts' own).
+[ $# -gt 0 ] && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -18,10 +18,10 @@
 //   than the room left is cut at out_end and left pending (copy_pending,
 //   copy_length, copy_from) for the resumable path, which is what that path
 //   does itself.  Copies move whole 16- or 8-byte words and may spill up to
-//   15 bytes past their end: into the window's slack, or into bytes ahead of the write
-//   position, which are more than 32768 back from anything still to be
-//   decoded since the window is twice the farthest distance.  Those bytes are
-//   neither staged output nor reachable history.
+//   15 bytes past their end: into the window's slack, or into bytes ahead of
+//   the write position, which are more than 32768 back from anything still
+//   to be decoded since the window is twice the farthest distance.  Those
+//   bytes are neither staged output nor reachable history.
 //
 // On leaving, the whole bytes still in the bit buffer that came from the view
 // are handed back (the view position moves back over them) and only the bytes
@@ -50,7 +50,7 @@ inline void copy8(unsigned char* dst, const unsigned char* src) {
   std::memcpy(dst, &v, 8);
 }
 
-// Loaded whole before it is stored: the source may end where dst begins.
+// 16 bytes from src to dst; used where src lies at least 16 bytes before dst.
 inline void copy16(unsigned char* dst, const unsigned char* src) {
   unsigned char v[16];
   std::memcpy(v, src, 16);
@@ -59,9 +59,9 @@ inline void copy16(unsigned char* dst, const unsigned char* src) {
 
 // Copy len bytes from src to dst where src lies dist bytes before dst, with
 // the result of a forward byte copy.  Whole 16- or 8-byte words are moved,
-// so up to 15 bytes past dst + len are overwritten: the window leaves room for that,
-// and those bytes are neither pending output nor history a distance can
-// reach (see kWindowSize).
+// so up to 15 bytes past dst + len are overwritten: the window leaves room
+// for that, and those bytes are neither pending output nor history a
+// distance can reach (see kWindowSize).
 inline void copy_back(unsigned char* dst, const unsigned char* src, uint32_t len, uint32_t dist) {
   unsigned char* const end = dst + len;
   if (dist >= 16) {
