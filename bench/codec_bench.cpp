@@ -155,24 +155,6 @@ Bytes tiny_fixed_blocks(const Bytes& plain) {
   return w.finish();
 }
 
-// Raw DEFLATE by zlib with the smallest memory level: a dynamic block every
-// 128 symbols or so, where the cost of reading and building a block's
-// tables shows.
-Bytes small_dynamic_blocks(const Bytes& plain) {
-  z_stream z{};
-  Bytes out;
-  if (deflateInit2(&z, 6, Z_DEFLATED, -15, 1, Z_DEFAULT_STRATEGY) != Z_OK) return out;
-  out.resize(deflateBound(&z, plain.size()) + 16);
-  z.next_in = const_cast<Bytef*>(plain.data());
-  z.avail_in = static_cast<uInt>(plain.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 std::vector<std::unique_ptr<Corpus>>& corpora() {
   static std::vector<std::unique_ptr<Corpus>> c;
   return c;
@@ -221,7 +203,9 @@ void register_codec(const BenchConfig& config) {
   // high enough to make a full-size run take minutes.
   Bytes few = make_text(n / 16, 4);
   add_corpus("tiny-fixed-blocks", few, tiny_fixed_blocks(few));
-  add_corpus("small-dynamic-blocks", few, small_dynamic_blocks(few));
+  // The smallest memory level: a dynamic block every 128 symbols or so,
+  // where the cost of reading and building a block's tables shows.
+  add_corpus("small-dynamic-blocks", few, qgw::deflate_raw(few, 6, 1));
   std::fflush(stdout);
 
   for (auto& cp : corpora()) {
