@@ -1,7 +1,8 @@
 // Shared frame of the benchmark program: each bench/*.cpp registers its
 // cases through a BenchRegistrar, which main() calls once the command line
-// has been read.  A case named ".../ours" with a twin ".../zlib" gets its
-// throughput ratio printed at the end.
+// has been read.  A case named ".../ours" (or ".../ours-VARIANT") with a
+// twin ".../zlib" or ".../libdeflate" gets its throughput ratio printed at
+// the end.
 #pragma once
 
 #include <cstddef>

@@ -1,131 +1,32 @@
-// Codec benchmarks: our inflate against zlib's inflate on the same raw
-// DEFLATE streams, and our CRC-32 against zlib's crc32.
+// Codec benchmarks: our inflate against zlib's inflate and libdeflate's
+// whole-buffer decoder on the same raw DEFLATE streams, and our CRC-32
+// against zlib's crc32.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#ifdef RZ_BENCH_LIBDEFLATE
+#include <libdeflate.h>
+#endif
+
 #include "bench.h"
-#include "qgwriter.h"
 #include "codec/crc32.h"
 #include "codec/inflate.h"
+#include "corpus.h"
+#include "qgwriter.h"
 
 namespace rz::bench {
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-// Output is fetched in pieces of this size by both decoders.
+// Output is fetched in pieces of this size by the resumable decoders.
 constexpr uint32_t kChunk = 64 * 1024;
-
-struct Rng {
-  uint64_t s;
-  uint64_t next() {
-    s ^= s << 13;
-    s ^= s >> 7;
-    s ^= s << 17;
-    return s;
-  }
-  uint32_t below(uint32_t n) { return static_cast<uint32_t>(next() % n); }
-  double unit() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
-};
-
-// English-like prose: a vocabulary of made-up words drawn with a Zipf-like
-// skew, sentences, punctuation, numbers and paragraphs.
-Bytes make_text(size_t n) {
-  static const char* const kSyllables[] = {"ka",  "ro",  "mi",  "te",  "sa",   "lun", "dor", "ve",
-                                           "an",  "is",  "ter", "pol", "na",   "qu",  "ex",  "ri",
-                                           "sto", "mar", "el",  "ing", "tion", "pre", "con", "de"};
-  Rng rng{0x9E3779B97F4A7C15ull};
-  std::vector<std::string> words;
-  for (int i = 0; i < 6000; ++i) {
-    std::string w;
-    int parts = 1 + static_cast<int>(rng.below(4));
-    for (int p = 0; p < parts; ++p) w += kSyllables[rng.below(24)];
-    words.push_back(w);
-  }
-  Bytes out;
-  out.reserve(n + 256);
-  int sentence = 0;
-  while (out.size() < n) {
-    int len = 4 + static_cast<int>(rng.below(16));
-    for (int i = 0; i < len; ++i) {
-      std::string w = words[static_cast<size_t>(std::pow(rng.unit(), 3.0) * words.size())];
-      if (i == 0) w[0] = static_cast<char>(w[0] - 32);
-      if (rng.below(40) == 0) w = std::to_string(rng.below(100000));
-      out.insert(out.end(), w.begin(), w.end());
-      if (i + 1 < len) {
-        if (rng.below(12) == 0) out.push_back(',');
-        out.push_back(' ');
-      }
-    }
-    out.push_back(rng.below(10) == 0 ? '?' : '.');
-    out.push_back(++sentence % 7 == 0 ? '\n' : ' ');
-  }
-  out.resize(n);
-  return out;
-}
-
-// Structured binary data: fixed-size records with counters, small enums,
-// smooth measurements, offsets and references into a pool of identifiers,
-// interleaved with runs of machine-code-like bytes.
-Bytes make_binary(size_t n) {
-  Rng rng{0x2545F4914F6CDD1Dull};
-  Bytes pool(64 * 8);
-  for (auto& b : pool) b = static_cast<uint8_t>(rng.next());
-  Bytes out;
-  out.reserve(n + 64);
-  uint32_t id = 1000, stamp = 1700000000, offset = 0;
-  auto put = [&](const void* p, size_t k) {
-    const auto* b = static_cast<const uint8_t*>(p);
-    out.insert(out.end(), b, b + k);
-  };
-  while (out.size() < n) {
-    if (rng.below(50) == 0) {
-      // A stretch of "code": opcodes from a small skewed set with operands.
-      static const uint8_t kOps[] = {0x55, 0x48, 0x89, 0xE5, 0x8B, 0x45, 0xC3, 0xE8, 0x0F, 0x85};
-      for (int i = 0, k = 200 + static_cast<int>(rng.below(800)); i < k; ++i) {
-        out.push_back(kOps[static_cast<size_t>(std::pow(rng.unit(), 2.0) * 10)]);
-        if (rng.below(4) == 0) out.push_back(static_cast<uint8_t>(rng.below(32)));
-      }
-      continue;
-    }
-    ++id;
-    stamp += rng.below(5);
-    uint16_t type = static_cast<uint16_t>(rng.below(6));
-    uint16_t flags = static_cast<uint16_t>(rng.below(3) << 4);
-    float value = static_cast<float>(std::sin(id * 0.01) * 100.0 + rng.below(3));
-    offset += 32 + rng.below(64);
-    put(&id, 4);
-    put(&stamp, 4);
-    put(&type, 2);
-    put(&flags, 2);
-    put(&value, 4);
-    put(&offset, 4);
-    put(&pool[rng.below(64) * 8], 8);
-    uint32_t zero = 0;
-    put(&zero, 4);
-  }
-  out.resize(n);
-  return out;
-}
-
-Bytes make_random(size_t n) {
-  Rng rng{0xD1B54A32D192ED03ull};
-  Bytes out(n);
-  for (size_t i = 0; i + 8 <= n; i += 8) {
-    uint64_t v = rng.next();
-    std::memcpy(&out[i], &v, 8);
-  }
-  return out;
-}
 
 struct Corpus {
   std::string name;
@@ -187,6 +88,73 @@ long zlib_inflate(const Corpus& c, uint8_t* out) {
   return r == Z_STREAM_END ? total : -1;
 }
 
+#ifdef RZ_BENCH_LIBDEFLATE
+// The second peer: libdeflate's whole-buffer decoder, which needs the whole
+// stream and room for the whole output up front (no resumption).
+long libdeflate_inflate(const Corpus& c, uint8_t* out) {
+  struct Holder {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    ~Holder() { libdeflate_free_decompressor(d); }
+  };
+  static Holder holder;
+  libdeflate_decompressor* d = holder.d;
+  if (!d) return -1;
+  size_t got = 0;
+  libdeflate_result r =
+      libdeflate_deflate_decompress(d, c.packed.data(), c.packed.size(), out, c.plain.size(), &got);
+  return r == LIBDEFLATE_SUCCESS ? static_cast<long>(got) : -1;
+}
+#endif
+
+// Writes a fixed-code stream bit by bit (least significant bit first).
+struct FixedBlockWriter {
+  Bytes out;
+  uint64_t buffer = 0;
+  unsigned count = 0;
+  void bits(uint32_t value, unsigned n) {
+    buffer |= uint64_t{value} << count;
+    count += n;
+    while (count >= 8) {
+      out.push_back(static_cast<uint8_t>(buffer));
+      buffer >>= 8;
+      count -= 8;
+    }
+  }
+  // A Huffman code goes out most significant bit first.
+  void code(uint32_t c, unsigned length) {
+    uint32_t reversed = 0;
+    for (unsigned i = 0; i < length; ++i) reversed |= ((c >> i) & 1) << (length - 1 - i);
+    bits(reversed, length);
+  }
+  void literal(uint8_t b) { b < 144 ? code(0x30 + b, 8) : code(0x190 + b - 144, 9); }
+  Bytes finish() {
+    if (count) bits(0, 8 - count);
+    return out;
+  }
+};
+
+// plain as a run of tiny fixed blocks of 1 to 8 literals each, as a writer
+// that flushes after every few bytes makes them: the decoder's cost per
+// block shows, not its cost per byte.
+Bytes tiny_fixed_blocks(const Bytes& plain) {
+  FixedBlockWriter w;
+  Rng rng(77);
+  for (size_t i = 0; i < plain.size();) {
+    size_t n = std::min<size_t>(1 + rng.below(8), plain.size() - i);
+    w.bits(i + n == plain.size() ? 1 : 0, 1);
+    w.bits(1, 2);
+    for (size_t k = 0; k < n; ++k) w.literal(plain[i + k]);
+    w.code(0, 7);  // end of block
+    i += n;
+  }
+  if (plain.empty()) {
+    w.bits(1, 1);
+    w.bits(1, 2);
+    w.code(0, 7);
+  }
+  return w.finish();
+}
+
 std::vector<std::unique_ptr<Corpus>>& corpora() {
   static std::vector<std::unique_ptr<Corpus>> c;
   return c;
@@ -198,56 +166,66 @@ void check_output(benchmark::State& state, const Corpus& c, long got, const Byte
     state.SkipWithError("decoded output differs from the input");
 }
 
+void add_corpus(const std::string& name, Bytes plain, Bytes packed) {
+  auto c = std::make_unique<Corpus>();
+  c->name = name;
+  c->plain = std::move(plain);
+  c->packed = std::move(packed);
+  c->crc = static_cast<uint32_t>(crc32(0L, c->plain.data(), static_cast<uInt>(c->plain.size())));
+  std::printf("corpus %-18s %10zu bytes, deflated to %10zu (%.1f%%)\n", c->name.c_str(),
+              c->plain.size(), c->packed.size(), 100.0 * c->packed.size() / c->plain.size());
+  corpora().push_back(std::move(c));
+}
+
+// Register one decoder over one corpus: decode(corpus, out) runs once per
+// iteration and its output is checked after the last one.
+template <typename Decode>
+void add_decoder(const BenchConfig& config, const Corpus* c, const std::string& who,
+                 Decode decode) {
+  auto* b = benchmark::RegisterBenchmark(
+      ("inflate/" + c->name + "/" + who).c_str(), [c, decode](benchmark::State& state) {
+        Bytes out(c->plain.size() + kChunk);
+        long got = 0;
+        for (auto _ : state) got = decode(*c, out.data());
+        check_output(state, *c, got, out);
+        state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c->plain.size()));
+      });
+  b->Unit(benchmark::kMillisecond);
+  if (config.smoke) b->Iterations(2);
+}
+
 void register_codec(const BenchConfig& config) {
   const size_t n = config.corpus_bytes;
-  const char* names[] = {"text", "binary", "incompressible"};
-  Bytes (*makers[])(size_t) = {make_text, make_binary, make_random};
-  for (int i = 0; i < 3; ++i) {
-    auto c = std::make_unique<Corpus>();
-    c->name = names[i];
-    c->plain = makers[i](n);
-    c->packed = qgw::deflate_raw(c->plain, 6);
-    c->crc = static_cast<uint32_t>(crc32(0L, c->plain.data(), static_cast<uInt>(n)));
-    std::printf("corpus %-15s %10zu bytes, deflated to %10zu (%.1f%%)\n", c->name.c_str(), n,
-                c->packed.size(), 100.0 * c->packed.size() / n);
-    corpora().push_back(std::move(c));
-  }
+  add_corpus("text", make_text(n, 1), qgw::deflate_raw(make_text(n, 1), 6));
+  add_corpus("binary", make_binary(n, 2), qgw::deflate_raw(make_binary(n, 2), 6));
+  add_corpus("incompressible", make_random(n, 3), qgw::deflate_raw(make_random(n, 3), 6));
+  // Streams made of very many blocks; smaller, as the old cost per block was
+  // high enough to make a full-size run take minutes.
+  Bytes few = make_text(n / 16, 4);
+  add_corpus("tiny-fixed-blocks", few, tiny_fixed_blocks(few));
+  // The smallest memory level: a dynamic block every 128 symbols or so,
+  // where the cost of reading and building a block's tables shows.
+  add_corpus("small-dynamic-blocks", few, qgw::deflate_raw(few, 6, 1));
   std::fflush(stdout);
 
+  for (auto& cp : corpora()) {
+    const Corpus* c = cp.get();
+    add_decoder(config, c, "ours",
+                [](const Corpus& k, uint8_t* out) { return ours_inflate(k, out, 0xFFFFFFFFu); });
+    // The archive's source refills a 512-byte buffer: the view is never longer.
+    add_decoder(config, c, "ours-view512",
+                [](const Corpus& k, uint8_t* out) { return ours_inflate(k, out, 512); });
+    add_decoder(config, c, "zlib", zlib_inflate);
+#ifdef RZ_BENCH_LIBDEFLATE
+    add_decoder(config, c, "libdeflate", libdeflate_inflate);
+#endif
+  }
+
+  const Corpus* data = corpora()[2].get();  // incompressible bytes
   auto finish = [&config](benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond);
     if (config.smoke) b->Iterations(2);
   };
-  for (auto& cp : corpora()) {
-    const Corpus* c = cp.get();
-    finish(benchmark::RegisterBenchmark(
-        ("inflate/" + c->name + "/ours").c_str(), [c](benchmark::State& state) {
-          Bytes out(c->plain.size() + kChunk);
-          long got = 0;
-          for (auto _ : state) got = ours_inflate(*c, out.data(), 0xFFFFFFFFu);
-          check_output(state, *c, got, out);
-          state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c->plain.size()));
-        }));
-    finish(benchmark::RegisterBenchmark(
-        ("inflate/" + c->name + "/zlib").c_str(), [c](benchmark::State& state) {
-          Bytes out(c->plain.size() + kChunk);
-          long got = 0;
-          for (auto _ : state) got = zlib_inflate(*c, out.data());
-          check_output(state, *c, got, out);
-          state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c->plain.size()));
-        }));
-    // The archive's source refills a 512-byte buffer: the view is never longer.
-    finish(benchmark::RegisterBenchmark(
-        ("inflate/" + c->name + "/ours-view512").c_str(), [c](benchmark::State& state) {
-          Bytes out(c->plain.size() + kChunk);
-          long got = 0;
-          for (auto _ : state) got = ours_inflate(*c, out.data(), 512);
-          check_output(state, *c, got, out);
-          state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c->plain.size()));
-        }));
-  }
-
-  const Corpus* data = corpora().back().get();  // incompressible bytes
   finish(benchmark::RegisterBenchmark("crc32/ours", [data](benchmark::State& state) {
     uint32_t crc = 0;
     for (auto _ : state) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench.h"
+#include "corpus.h"
 #include "qgwriter.h"
 #include "raziza3z.h"
 
@@ -33,33 +34,6 @@ struct ExtractCase {
   uint32_t size = 0;
   uint32_t crc = 0;
 };
-
-// Text-like bytes: words from a fixed vocabulary, deterministic.
-std::vector<uint8_t> make_words(size_t n) {
-  static const char* words[] = {"installer", "volume", "archive",  "setup", "the", "of",
-                                "entry",     "file",   "registry", "a",     "to",  "data\n"};
-  std::vector<uint8_t> v;
-  v.reserve(n);
-  uint32_t x = 12345;
-  while (v.size() < n) {
-    x = x * 1664525u + 1013904223u;
-    const char* w = words[(x >> 20) % 12];
-    v.insert(v.end(), w, w + std::strlen(w));
-    v.push_back(' ');
-  }
-  v.resize(n);
-  return v;
-}
-
-std::vector<uint8_t> make_noise(size_t n) {
-  std::vector<uint8_t> v(n);
-  uint64_t x = 88172645463325252ull;
-  for (auto& b : v) {
-    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-    b = static_cast<uint8_t>(x);
-  }
-  return v;
-}
 
 std::unique_ptr<ExtractCase> make_case(const std::string& name, std::vector<uint8_t> data) {
   auto c = std::make_unique<ExtractCase>();
@@ -140,8 +114,8 @@ std::vector<std::unique_ptr<ExtractCase>>& cases() {
 void register_extract(const BenchConfig& config) {
   // Larger than the codec inputs: file and write costs should show.
   size_t n = config.smoke ? config.corpus_bytes : 4 * config.corpus_bytes;
-  auto text = make_case("text", make_words(n));
-  auto noise = make_case("incompressible", make_noise(n));
+  auto text = make_case("text", make_text(n, 11));
+  auto noise = make_case("incompressible", make_random(n, 12));
   if (!text || !noise) {
     std::fprintf(stderr, "rz_bench: cannot make the extraction archives\n");
     return;

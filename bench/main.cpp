@@ -1,4 +1,5 @@
-// rz_bench: our codec against zlib on the same inputs, in one run.
+// rz_bench: our codec against zlib (and libdeflate, where built with it) on
+// the same inputs, in one run.
 //
 //   rz_bench            full run: inputs of 16 MiB and more, ratios printed
 //   rz_bench --smoke    small inputs and a few iterations (CI); never fails on timing
@@ -47,18 +48,26 @@ class RatioReporter : public benchmark::ConsoleReporter {
   int errors = 0;
 };
 
+// For every case "BASE/ours..." print its throughput and its ratio against
+// each peer "BASE/zlib" and "BASE/libdeflate" measured in the same run
+// (above 1: ours is faster).
 void print_ratios(const std::map<std::string, double>& rates) {
-  std::printf("\n%-36s %12s %12s %8s\n", "comparison", "ours MB/s", "zlib MB/s", "ratio");
+  const char* const peers[] = {"zlib", "libdeflate"};
+  std::printf("\n%-44s %10s %10s %8s %12s %8s\n", "comparison", "ours MB/s", "zlib MB/s", "x zlib",
+              "libdefl MB/s", "x libdefl");
   for (const auto& [name, ours] : rates) {
-    const std::string suffix = "/ours";
-    if (name.size() < suffix.size() ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
-      continue;
-    std::string base = name.substr(0, name.size() - suffix.size());
-    auto z = rates.find(base + "/zlib");
-    if (z == rates.end() || z->second <= 0) continue;
-    std::printf("%-36s %12.1f %12.1f %8.3f\n", base.c_str(), ours / 1e6, z->second / 1e6,
-                ours / z->second);
+    size_t slash = name.rfind('/');
+    if (slash == std::string::npos || name.compare(slash + 1, 4, "ours") != 0) continue;
+    std::string base = name.substr(0, slash);
+    std::printf("%-44s %10.1f", name.c_str(), ours / 1e6);
+    for (const char* peer : peers) {
+      auto p = rates.find(base + "/" + peer);
+      if (p == rates.end() || p->second <= 0)
+        std::printf(" %*s %8s", peer[0] == 'z' ? 10 : 12, "-", "-");
+      else
+        std::printf(" %*.1f %8.3f", peer[0] == 'z' ? 10 : 12, p->second / 1e6, ours / p->second);
+    }
+    std::printf("\n");
   }
 }
 }  // namespace

@@ -66,8 +66,18 @@ struct TableWriter {
   int h = -1;              // its level
   int w;                   // code bits resolved by the levels above it
   unsigned z = 0;          // its entries
+  HuffArena* arena;        // where blocks come from; the codec heap when null
 
-  TableWriter(unsigned top, HuffEntry** table) : l(top), chain(table), w(-static_cast<int>(top)) {}
+  TableWriter(unsigned top, HuffEntry** table, HuffArena* from)
+      : l(top), chain(table), w(-static_cast<int>(top)), arena(from) {}
+
+  HuffEntry* take_block(unsigned slots) {
+    if (!arena) return static_cast<HuffEntry*>(codec_alloc(slots * sizeof(HuffEntry)));
+    if (slots > arena->capacity - arena->used) return nullptr;
+    HuffEntry* block = arena->slots + arena->used;
+    arena->used += slots;
+    return block;
+  }
 
   // Open the tables that a code of length k (with a codes of that length
   // left, this one included) needs below the current level, each as narrow
@@ -80,7 +90,7 @@ struct TableWriter {
       if (limit > l) limit = l;
       unsigned j = table_width(k, static_cast<unsigned>(w), limit, a, count);
       z = 1u << j;
-      auto* block = static_cast<HuffEntry*>(codec_alloc((z + 1) * sizeof(HuffEntry)));
+      HuffEntry* block = take_block(z + 1);
       if (!block) return -1;
       block[0] = HuffEntry{0, 0, 0, nullptr};
       q = block + 1;
@@ -134,11 +144,11 @@ int left_over_space(const unsigned* count, unsigned kmin, unsigned g) {
   return y < 0 ? -1 : y;
 }
 
-}  // namespace
-
-int build_huffman_table(const unsigned* lengths, unsigned n, unsigned simple_count,
-                        const uint16_t* bases, const uint16_t* extras, HuffEntry** table,
-                        unsigned* lookup_bits) {
+// The builder behind both entry points: blocks from arena, or from the
+// codec heap when arena is null.
+int build_table(HuffArena* arena, const unsigned* lengths, unsigned n, unsigned simple_count,
+                const uint16_t* bases, const uint16_t* extras, HuffEntry** table,
+                unsigned* lookup_bits) {
   if (n > kMaxSymbols) return 2;
   unsigned count[kMaxCodeLength + 2] = {};
   for (unsigned i = 0; i < n; ++i) {
@@ -172,13 +182,17 @@ int build_huffman_table(const unsigned* lengths, unsigned n, unsigned simple_cou
       ++used;
     }
 
-  TableWriter t(l, table);
+  const unsigned arena_used = arena ? arena->used : 0;
+  TableWriter t(l, table, arena);
   unsigned i = 0;  // the current code, bit-reversed
   unsigned next_value = 0;
   for (unsigned k = kmin; k <= g; ++k) {
     for (unsigned a = count[k]; a > 0; --a) {
       if (t.open_levels(k, a, g, count, i) != 0) {
-        free_huffman_table(&t.first);
+        if (arena)
+          arena->used = arena_used;
+        else
+          free_huffman_table(&t.first);
         *table = nullptr;
         return -1;
       }
@@ -190,6 +204,20 @@ int build_huffman_table(const unsigned* lengths, unsigned n, unsigned simple_cou
     }
   }
   return (y != 0 && g != 1) ? 1 : 0;
+}
+
+}  // namespace
+
+int build_huffman_table(const unsigned* lengths, unsigned n, unsigned simple_count,
+                        const uint16_t* bases, const uint16_t* extras, HuffEntry** table,
+                        unsigned* lookup_bits) {
+  return build_table(nullptr, lengths, n, simple_count, bases, extras, table, lookup_bits);
+}
+
+int build_huffman_table_in(HuffArena* arena, const unsigned* lengths, unsigned n,
+                           unsigned simple_count, const uint16_t* bases, const uint16_t* extras,
+                           HuffEntry** table, unsigned* lookup_bits) {
+  return build_table(arena, lengths, n, simple_count, bases, extras, table, lookup_bits);
 }
 
 void free_huffman_table(HuffEntry** table) {

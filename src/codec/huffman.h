@@ -53,6 +53,22 @@ int build_huffman_table(const unsigned* lengths, unsigned n, unsigned simple_cou
                         const uint16_t* bases, const uint16_t* extras, HuffEntry** table,
                         unsigned* lookup_bits);
 
+// Slots for tables kept outside the heap.  A build into an arena takes its
+// blocks from it in order; they are never released one by one (the arena's
+// owner holds them for as long as it lives).
+struct HuffArena {
+  HuffEntry* slots;
+  unsigned capacity;
+  unsigned used;
+};
+
+// As build_huffman_table, with every block taken from arena.  Returns -1
+// when the arena is too small (arena->used is then as it was, *table =
+// nullptr).  Tables built here must not be given to free_huffman_table.
+int build_huffman_table_in(HuffArena* arena, const unsigned* lengths, unsigned n,
+                           unsigned simple_count, const uint16_t* bases, const uint16_t* extras,
+                           HuffEntry** table, unsigned* lookup_bits);
+
 // Release every block of a table's chain and set *table to nullptr.  A null
 // reference is left alone.
 void free_huffman_table(HuffEntry** table);

@@ -97,9 +97,16 @@ void wrap_if_full(InflateState& s) {
   }
 }
 
+// Drop the current block's tables; the fixed ones stay built for the next
+// fixed block.
 void release_tables(InflateState& s) {
-  free_huffman_table(&s.literal_table);
-  free_huffman_table(&s.distance_table);
+  if (s.tables_fixed) {
+    s.literal_table = s.distance_table = nullptr;
+    s.tables_fixed = false;
+    return;
+  }
+  if (s.literal_table) free_huffman_table(&s.literal_table);
+  if (s.distance_table) free_huffman_table(&s.distance_table);
 }
 
 void end_block(InflateState& s) {
@@ -306,28 +313,44 @@ int run_codes(InflateState& s, uint32_t room) {
   return r;
 }
 
-// The fixed codes: literal/length lengths 8, 9, 7, 8 over 0-143, 144-255,
-// 256-279, 280-287, and 30 distance codes of length 5.
-int setup_fixed(InflateState& s) {
+// Build the fixed codes' tables into their own slots: literal/length
+// lengths 8, 9, 7, 8 over 0-143, 144-255, 256-279, 280-287, and 30 distance
+// codes of length 5.  Returns 0, or -1 when they cannot be built (the slots
+// would not hold them), which no fixed block can get past.
+int build_fixed_tables(FixedTables& f) {
   unsigned lengths[288];
   for (unsigned i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
-  release_tables(s);
-  s.literal_bits = 7;
-  int r = build_huffman_table(lengths, 288, 257, kLengthBase, kLengthExtra, &s.literal_table,
-                              &s.literal_bits);
-  if (r != 0) {
-    if (r == 1) free_huffman_table(&s.literal_table);
-    return fail(s, r < 0 ? kInflateNoMemory : kInflateBadFixed);
-  }
+  HuffArena arena{f.slots, kFixedTableSlots, 0};
+  HuffEntry *literal = nullptr, *wide = nullptr, *distance = nullptr;
+  unsigned literal_bits = 7, wide_bits = kFixedWideBits, distance_bits = 5;
+  if (build_huffman_table_in(&arena, lengths, 288, 257, kLengthBase, kLengthExtra, &literal,
+                             &literal_bits) != 0 ||
+      build_huffman_table_in(&arena, lengths, 288, 257, kLengthBase, kLengthExtra, &wide,
+                             &wide_bits) != 0 ||
+      wide_bits != kFixedWideBits)
+    return -1;
   for (unsigned i = 0; i < 30; ++i) lengths[i] = 5;
-  s.distance_bits = 5;
-  r = build_huffman_table(lengths, 30, 0, kDistanceBase, kDistanceExtra, &s.distance_table,
-                          &s.distance_bits);
   // The fixed distance code is incomplete by design (codes 30 and 31 unused).
-  if (r != 0 && r != 1) {
-    free_huffman_table(&s.literal_table);
-    return fail(s, r < 0 ? kInflateNoMemory : kInflateBadFixed);
-  }
+  if (build_huffman_table_in(&arena, lengths, 30, 0, kDistanceBase, kDistanceExtra, &distance,
+                             &distance_bits) != 1)
+    return -1;
+  f.literal_bits = literal_bits;
+  f.distance_bits = distance_bits;
+  f.distance = distance;
+  f.wide_literal = wide;
+  f.literal = literal;
+  return 0;
+}
+
+// A fixed block's set-up: point the block at the fixed tables, built once.
+int setup_fixed(InflateState& s) {
+  release_tables(s);
+  if (!s.fixed.literal && build_fixed_tables(s.fixed) != 0) return fail(s, kInflateBadFixed);
+  s.literal_table = s.fixed.literal;
+  s.distance_table = s.fixed.distance;
+  s.literal_bits = s.fixed.literal_bits;
+  s.distance_bits = s.fixed.distance_bits;
+  s.tables_fixed = true;
   s.block_ready = true;
   return 0;
 }

@@ -32,9 +32,9 @@ constexpr uint32_t kMaxDistance = 32768;
 // The circular window: history and staging area for output.  Twice the
 // farthest distance, so that the bytes just ahead of the write position are
 // never history a distance can reach: the fast loop may then copy in whole
-// 8-byte words and spill a few bytes past the end of a match.
+// 16- or 8-byte words and spill up to 15 bytes past the end of a match.
 constexpr uint32_t kWindowSize = 2 * kMaxDistance;
-// Room behind the window's end for such spills.
+// Room behind the window's end for such spills (at least 15 bytes).
 constexpr uint32_t kWindowSlack = 16;
 
 // Start decoding a stream from source (copied; peek and consume may both be

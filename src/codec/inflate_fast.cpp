@@ -9,18 +9,19 @@
 //   8-byte load from the view, which needs 8 bytes ahead of the read
 //   position; the loop runs while that holds.  After a refill at least 56
 //   bits are buffered.  One iteration uses at most 48: a literal/length code
-//   (15 bits) with 5 extra bits, a distance code (15) with 13 extra bits.
+//   (15 bits) with 5 extra bits, a distance code (15) with 13 extra bits; or
+//   at most 45 for a run of up to three literals (15 bits each at most).
 //   Lookups read a few bits past the code itself, always inside the 64 loaded
 //   bits.
 // - Output.  The loop writes up to out_end, the nearer of the caller's limit
 //   and the end of the window; it never wraps the window.  A match longer
 //   than the room left is cut at out_end and left pending (copy_pending,
 //   copy_length, copy_from) for the resumable path, which is what that path
-//   does itself.  Copies move whole 8-byte words and may spill up to 7 bytes
-//   past their end: into the window's slack, or into bytes ahead of the write
-//   position, which are more than 32768 back from anything still to be
-//   decoded since the window is twice the farthest distance.  Those bytes are
-//   neither staged output nor reachable history.
+//   does itself.  Copies move whole 16- or 8-byte words and may spill up to
+//   15 bytes past their end: into the window's slack, or into bytes ahead of
+//   the write position, which are more than 32768 back from anything still
+//   to be decoded since the window is twice the farthest distance.  Those
+//   bytes are neither staged output nor reachable history.
 //
 // On leaving, the whole bytes still in the bit buffer that came from the view
 // are handed back (the view position moves back over them) and only the bytes
@@ -49,14 +50,27 @@ inline void copy8(unsigned char* dst, const unsigned char* src) {
   std::memcpy(dst, &v, 8);
 }
 
+// 16 bytes from src to dst; used where src lies at least 16 bytes before dst.
+inline void copy16(unsigned char* dst, const unsigned char* src) {
+  unsigned char v[16];
+  std::memcpy(v, src, 16);
+  std::memcpy(dst, v, 16);
+}
+
 // Copy len bytes from src to dst where src lies dist bytes before dst, with
-// the result of a forward byte copy.  Whole 8-byte words are moved, so up to
-// 7 bytes past dst + len are overwritten: the window leaves room for that,
-// and those bytes are neither pending output nor history a distance can
-// reach (see kWindowSize).
+// the result of a forward byte copy.  Whole 16- or 8-byte words are moved,
+// so up to 15 bytes past dst + len are overwritten: the window leaves room
+// for that, and those bytes are neither pending output nor history a
+// distance can reach (see kWindowSize).
 inline void copy_back(unsigned char* dst, const unsigned char* src, uint32_t len, uint32_t dist) {
   unsigned char* const end = dst + len;
-  if (dist >= 8) {
+  if (dist >= 16) {
+    do {
+      copy16(dst, src);
+      dst += 16;
+      src += 16;
+    } while (dst < end);
+  } else if (dist >= 8) {
     // Each word read lies wholly before the word written, or was written by
     // an earlier step of this copy.
     do {
@@ -97,16 +111,18 @@ struct Bits {
   uint32_t peek(uint32_t n) const { return static_cast<uint32_t>(buf & ((uint64_t{1} << n) - 1)); }
 };
 
-// Look a code up, following sub-table links.  Returns the final slot (op 99
-// for an invalid code, whose bits are not dropped).
-inline const HuffEntry* lookup(Bits& b, const HuffEntry* t, uint32_t l) {
-  const HuffEntry* e = &t[b.peek(l)];
-  while (e->op > kOpLiteral && e->op != kOpInvalid) {
+// From the top-level slot e of a code, follow sub-table links.  Returns the
+// final slot (op 99 for an invalid code, whose bits are not dropped).
+inline const HuffEntry* follow_links(Bits& b, const HuffEntry* e) {
+  // Links are ops 17..32: one unsigned compare tells them from the rest.
+  while (static_cast<uint8_t>(e->op - (kOpLiteral + 1)) < 16) {
     b.drop(e->bits);
     e = &e->next[b.peek(e->op - 16u)];
   }
   return e;
 }
+
+constexpr HuffEntry kNoDistanceCodes = {kOpInvalid, 0, 0, nullptr};
 
 }  // namespace
 
@@ -123,12 +139,17 @@ FastResult inflate_fast(InflateState& s, uint32_t room, uint32_t* produced) {
   if (room < space) space = room;
   unsigned char* const out_end = out_start + space;
   unsigned char* out = out_start;
-  const uint32_t history_before = reachable_history(s);
+  // Bytes of this stream a distance may reach from out: what was reachable
+  // on entry plus what this call wrote, that is pos - window_pos on entry
+  // more; kept as one offset to pos (taken modulo 2^32, the sum is exact).
+  const uint32_t reach_offset = reachable_history(s) - s.window_pos;
 
-  const HuffEntry* const lt = s.literal_table;
-  const HuffEntry* const dt = s.distance_table;
-  const uint32_t lbits = s.literal_bits;
-  const uint32_t dbits = s.distance_bits;
+  const HuffEntry* const lt = s.tables_fixed ? s.fixed.wide_literal : s.literal_table;
+  // A block without distance codes has no distance table: a length symbol
+  // then meets the invalid slot here.
+  const HuffEntry* const dt = s.distance_table ? s.distance_table : &kNoDistanceCodes;
+  const uint32_t lbits = s.tables_fixed ? kFixedWideBits : s.literal_bits;
+  const uint32_t dbits = s.distance_table ? s.distance_bits : 0;
   Bits b{s.bit_buffer, s.bit_count};
   FastResult result = FastResult::stopped;
 
@@ -138,22 +159,28 @@ FastResult inflate_fast(InflateState& s, uint32_t room, uint32_t* produced) {
     in += (63 - b.count) >> 3;
     b.count |= 56;
 
-    const HuffEntry* e = lookup(b, lt, lbits);
+    const HuffEntry* e = &lt[b.peek(lbits)];
+    if (e->op == kOpLiteral) {
+      // Three literal codes fit in one refill (see the header): runs of
+      // literals decode up to three per refill.  Only a top-level literal
+      // slot is taken here; anything else waits for the next round.
+      b.drop(e->bits);
+      *out++ = static_cast<unsigned char>(e->value);
+      e = &lt[b.peek(lbits)];
+      if (e->op != kOpLiteral || out == out_end) continue;
+      b.drop(e->bits);
+      *out++ = static_cast<unsigned char>(e->value);
+      e = &lt[b.peek(lbits)];
+      if (e->op != kOpLiteral || out == out_end) continue;
+      b.drop(e->bits);
+      *out++ = static_cast<unsigned char>(e->value);
+      continue;
+    }
+    e = follow_links(b, e);
     if (e->op == kOpInvalid) goto bad;
     b.drop(e->bits);
     if (e->op == kOpLiteral) {
       *out++ = static_cast<unsigned char>(e->value);
-      // A second literal fits in what is left of the refill whenever its code
-      // is resolved at the top level; most text decodes two per refill.
-      // Only the top-level slot is looked at, so nothing is dropped unless it
-      // is a literal.
-      if (b.count >= lbits && out < out_end) {
-        const HuffEntry* e2 = &lt[b.peek(lbits)];
-        if (e2->op == kOpLiteral) {
-          b.drop(e2->bits);
-          *out++ = static_cast<unsigned char>(e2->value);
-        }
-      }
       continue;
     }
     if (e->op == kOpEndOfBlock) {
@@ -163,19 +190,18 @@ FastResult inflate_fast(InflateState& s, uint32_t room, uint32_t* produced) {
     {
       uint32_t len = e->value + b.peek(e->op);
       b.drop(e->op);
-      if (!dt) goto bad;
-      const HuffEntry* d = lookup(b, dt, dbits);
+      const HuffEntry* d = follow_links(b, &dt[b.peek(dbits)]);
       if (d->op == kOpInvalid) goto bad;
       b.drop(d->bits);
       uint32_t dist = d->value + b.peek(d->op);
       b.drop(d->op);
-      uint32_t written = static_cast<uint32_t>(out - out_start);
-      if (dist > history_before + written) goto bad;
+      uint32_t pos = static_cast<uint32_t>(out - window);
+      // The history reachable from out: pos + reach_offset (see above).
+      if (dist > pos + reach_offset) goto bad;
       // A match longer than the room left is cut there and left pending,
       // exactly as the resumable path leaves it.
       uint32_t left = static_cast<uint32_t>(out_end - out);
       uint32_t n = len <= left ? len : left;
-      uint32_t pos = static_cast<uint32_t>(out - window);
       if (dist <= pos) {
         copy_back(out, out - dist, n, dist);
       } else {

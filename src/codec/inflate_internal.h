@@ -11,6 +11,31 @@ namespace rz {
 
 enum class BlockKind : uint8_t { none, stored, fixed, dynamic };
 
+// Slots of the fixed code's tables, hidden chain slots included: the
+// literal/length table of 7 lookup bits takes 129, its 76 sub-tables of 1
+// bit (the 8-bit codes) 228 and its 28 sub-tables of 2 bits (the 9-bit
+// codes) 140; the distance table of 5 bits takes 33; the fast loop's
+// literal/length table of 9 bits, one level, 513.
+constexpr unsigned kFixedTableSlots = 129 + 228 + 140 + 33 + 513;
+// The fast loop's width for the fixed literal/length code: its longest code.
+constexpr unsigned kFixedWideBits = 9;
+
+// The fixed code's tables: built on the first fixed block and kept for the
+// life of the process, as they never change.  Their slots live here, not on
+// the heap, so no fixed block allocates anything.
+struct FixedTables {
+  HuffEntry slots[kFixedTableSlots];
+  HuffEntry* literal = nullptr;  // null until built
+  HuffEntry* distance = nullptr;
+  // The same literal/length code resolved by one lookup of kFixedWideBits.
+  // Only the fast loop uses it: its look-ahead is free, while the resumable
+  // path keeps the 7-bit width so that it never pulls a byte beyond a
+  // block's end code that it does not need.
+  HuffEntry* wide_literal = nullptr;
+  unsigned literal_bits = 0;
+  unsigned distance_bits = 0;
+};
+
 struct InflateState {
   ByteSource source{};
   bool has_source = false;
@@ -38,10 +63,12 @@ struct InflateState {
   uint32_t stored_remaining = 0;
   HuffEntry* literal_table = nullptr;
   HuffEntry* distance_table = nullptr;
+  bool tables_fixed = false;  // the tables above are the fixed ones: not to be freed
   unsigned literal_bits = 0;
   unsigned distance_bits = 0;
   int error = 0;
   int failure = 0;  // the code that killed the stream
+  FixedTables fixed;
 };
 
 InflateState& inflate_state();

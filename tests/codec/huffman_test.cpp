@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "codec_test_util.h"
@@ -207,6 +208,83 @@ TEST(Huffman, MemoryFailureReleasesEverything) {
     EXPECT_EQ(t, nullptr) << n;
     EXPECT_EQ(FailingAllocator::outstanding(), 0) << n;
     FailingAllocator::remove();
+  }
+}
+
+}  // namespace
+}  // namespace rz::test
+
+namespace rz::test {
+namespace {
+
+// Two tables hold the same slots at every level.
+void expect_same_table(const HuffEntry* a, const HuffEntry* b, unsigned width,
+                       const std::string& where) {
+  for (unsigned i = 0; i < (1u << width); ++i) {
+    ASSERT_EQ(a[i].op, b[i].op) << where << " slot " << i;
+    ASSERT_EQ(a[i].bits, b[i].bits) << where << " slot " << i;
+    if (a[i].op > kOpLiteral && a[i].op != kOpInvalid) {
+      expect_same_table(a[i].next, b[i].next, a[i].op - 16u, where + "/" + std::to_string(i));
+    } else if (a[i].op != kOpInvalid) {
+      ASSERT_EQ(a[i].value, b[i].value) << where << " slot " << i;
+    }
+  }
+}
+
+std::vector<unsigned> fixed_literal_lengths() {
+  std::vector<unsigned> fixed(288);
+  for (unsigned i = 0; i < 288; ++i) fixed[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+  return fixed;
+}
+
+// A build into an arena makes the same table as one from the heap and takes
+// nothing from the heap; an arena one slot too small fails cleanly.
+TEST(HuffmanArena, SameTablesWithoutTheHeap) {
+  std::vector<unsigned> skewed = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 15};
+  struct Case {
+    const char* name;
+    std::vector<unsigned> lengths;
+    unsigned simple;
+    const uint16_t* bases;
+    const uint16_t* extras;
+    unsigned wanted;
+    int result;
+  } cases[] = {
+      {"fixed literal/length", fixed_literal_lengths(), 257, kLengthBase, kLengthExtra, 7, 0},
+      {"fixed distance", std::vector<unsigned>(30, 5), 0, kDistanceBase, kDistanceExtra, 5, 1},
+      {"skewed, three levels", skewed, 16, nullptr, nullptr, 6, 0},
+  };
+  for (const Case& c : cases) {
+    unsigned n = static_cast<unsigned>(c.lengths.size());
+    Built heap = build(c.lengths, c.simple, c.wanted, c.bases, c.extras);
+    ASSERT_EQ(heap.result, c.result) << c.name;
+
+    std::vector<HuffEntry> slots(2000);
+    HuffArena arena{slots.data(), 2000, 3};  // a table already in the arena stays
+    HuffEntry* t = nullptr;
+    unsigned bits = c.wanted;
+    FailingAllocator::install(0);
+    EXPECT_EQ(
+        build_huffman_table_in(&arena, c.lengths.data(), n, c.simple, c.bases, c.extras, &t, &bits),
+        c.result)
+        << c.name;
+    EXPECT_EQ(FailingAllocator::allocations(), 0) << c.name;
+    FailingAllocator::remove();
+    ASSERT_EQ(bits, heap.bits) << c.name;
+    ASSERT_EQ(t, slots.data() + 4) << c.name << ": after the hidden slot of the first block";
+    expect_same_table(t, heap.table, bits, c.name);
+    free_huffman_table(&heap.table);
+
+    unsigned needed = arena.used - 3;
+    HuffArena short_arena{slots.data(), needed - 1, 0};
+    t = slots.data();
+    bits = c.wanted;
+    EXPECT_EQ(build_huffman_table_in(&short_arena, c.lengths.data(), n, c.simple, c.bases, c.extras,
+                                     &t, &bits),
+              -1)
+        << c.name;
+    EXPECT_EQ(t, nullptr) << c.name;
+    EXPECT_EQ(short_arena.used, 0u) << c.name;
   }
 }
 

@@ -401,10 +401,10 @@ void dos_date_time(std::time_t when, uint16_t* date, uint16_t* time) {
   *time = static_cast<uint16_t>((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 4));
 }
 
-std::vector<uint8_t> deflate_raw(const std::vector<uint8_t>& data, int level) {
+std::vector<uint8_t> deflate_raw(const std::vector<uint8_t>& data, int level, int mem_level) {
   z_stream z{};
   std::vector<uint8_t> out;
-  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return out;
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, mem_level, Z_DEFAULT_STRATEGY) != Z_OK) return out;
   out.resize(deflateBound(&z, data.size()) + 16);
   z.next_in = const_cast<Bytef*>(data.data());
   z.avail_in = static_cast<uInt>(data.size());

@@ -67,8 +67,9 @@ int entries_from_folder(const std::string& folder, std::vector<Entry>* out, std:
 // seconds / 4, which the reader doubles twice.
 void dos_date_time(std::time_t when, uint16_t* date, uint16_t* time);
 
-// Raw DEFLATE (no wrapper) of a buffer at a zlib level.
-std::vector<uint8_t> deflate_raw(const std::vector<uint8_t>& data, int level);
+// Raw DEFLATE (no wrapper) of a buffer at a zlib level and memory level (a
+// lower memory level ends blocks sooner).
+std::vector<uint8_t> deflate_raw(const std::vector<uint8_t>& data, int level, int mem_level = 8);
 
 // Name of volume `number` after `previous`: without its extension, then ".-NN".
 std::string next_volume_name(const std::string& previous, int number);
