@@ -53,6 +53,9 @@ struct FileOps {
   int (*set_dos_time)(FileHandle file, uint16_t dos_date, uint16_t dos_time);
   // Switch off the system's critical-error boxes (no effect where none exist).
   void (*fail_critical_errors)();
+  // Create a new file for reading and writing, binary; fails (kNoFile) when
+  // anything, a link included, already has that name.
+  FileHandle (*create_new)(const char* path);
 };
 
 // The table in use, and the platform's own.
@@ -66,6 +69,9 @@ inline FileHandle file_open_read(const char* path) {
 }
 inline FileHandle file_create_rw(const char* path) {
   return file_ops().create_rw(path);
+}
+inline FileHandle file_create_new(const char* path) {
+  return file_ops().create_new(path);
 }
 inline int32_t file_read(FileHandle f, void* b, uint32_t n) {
   return file_ops().read(f, b, n);

@@ -31,6 +31,13 @@ FileHandle win_create_rw(const char* path) {
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// CREATE_NEW fails on any existing name, a reparse point included.
+FileHandle win_create_new(const char* path) {
+  if (!path || !*path) return kNoFile;
+  return file_of(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 int32_t win_read(FileHandle f, void* buffer, uint32_t n) {
   if (f == kNoFile) return -1;
   // The count is returned as a signed 32-bit number.
@@ -137,6 +144,7 @@ const FileOps kWinFileOps = {
     win_set_attributes, win_remove,
     win_make_directory, win_rename_replace,
     win_set_dos_time,   win_fail_critical_errors,
+    win_create_new,
 };
 
 }  // namespace
