@@ -37,6 +37,7 @@
 #include "platform/net.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
+#include "replay.h"
 
 namespace {
 
@@ -263,32 +264,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 #ifndef RZ_LIBFUZZER
-// Replay: every file named, and every file in every folder named.
 int main(int argc, char** argv) {
-  namespace fs = std::filesystem;
-  int replayed = 0;
-  for (int i = 1; i < argc; ++i) {
-    std::vector<fs::path> files;
-    if (fs::is_directory(argv[i])) {
-      for (const auto& e : fs::directory_iterator(argv[i]))
-        if (e.is_regular_file()) files.push_back(e.path());
-    } else {
-      files.emplace_back(argv[i]);
-    }
-    for (const fs::path& f : files) {
-      std::ifstream in(f, std::ios::binary);
-      if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", f.string().c_str());
-        return 1;
-      }
-      std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-      LLVMFuzzerTestOneInput(data.data(), data.size());
-      ++replayed;
-    }
-  }
+  int replayed = rzfuzz::replay(argc, argv);
   std::filesystem::remove_all(fixture().dir);
-  std::printf("%d inputs replayed\n", replayed);
   return replayed > 0 ? 0 : 1;
 }
 #endif

@@ -9,15 +9,12 @@
 // Whatever the stream holds, the three runs must return the same counts and
 // codes and leave the same RunningCrc after every read; any difference aborts.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 #include "codec/crc32.h"
 #include "codec/inflate.h"
+#include "replay.h"
 
 namespace {
 
@@ -85,31 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 }
 
 #ifndef RZ_LIBFUZZER
-// Replay: every file named, and every file in every folder named.
 int main(int argc, char** argv) {
-  namespace fs = std::filesystem;
-  int replayed = 0;
-  for (int i = 1; i < argc; ++i) {
-    std::vector<fs::path> files;
-    if (fs::is_directory(argv[i])) {
-      for (const auto& e : fs::directory_iterator(argv[i]))
-        if (e.is_regular_file()) files.push_back(e.path());
-    } else {
-      files.emplace_back(argv[i]);
-    }
-    for (const fs::path& f : files) {
-      std::ifstream in(f, std::ios::binary);
-      if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", f.string().c_str());
-        return 1;
-      }
-      std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-      LLVMFuzzerTestOneInput(data.data(), data.size());
-      ++replayed;
-    }
-  }
-  std::printf("%d inputs replayed\n", replayed);
+  int replayed = rzfuzz::replay(argc, argv);
   return replayed > 0 ? 0 : 1;
 }
 #endif

@@ -297,38 +297,10 @@ TEST_F(DownloadTest, InterruptedDownloadsLeaveTheExistingFile) {
   }
 }
 
-// Texts that would add lines to the request are refused before anything
-// is looked up or sent.
-TEST_F(DownloadTest, ControlCharactersInTextsAreRefused) {
-  struct Case {
-    const char* name;
-    std::string host, path, agent;
-  };
-  const Case cases[] = {
-      {"cr lf in the path", "127.0.0.1", "/f HTTP/1.0\r\nX-Injected: 1\r\n\r\nGET /g", "a"},
-      {"lf in the path", "127.0.0.1", "/f\nX: 1", "a"},
-      {"space in the path", "127.0.0.1", "/a b", "a"},
-      {"tab in the path", "127.0.0.1", "/a\tb", "a"},
-      {"escape in the path", "127.0.0.1", "/a\x1b[2J", "a"},
-      {"delete in the path", "127.0.0.1", "/a\x7f", "a"},
-      {"cr lf in the host", "127.0.0.1\r\nX: 1", "/f", "a"},
-      {"lf in the agent", "127.0.0.1", "/f", "a\nX-Injected: 1"},
-  };
-  write_text(out, "keep me");
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    install_net_wrapper();
-    Fetch f;
-    f.host = c.host;
-    f.path = c.path;
-    f.agent = c.agent;
-    f.port = 9;
-    EXPECT_EQ(get(f), GETHTTP_BAD_TEXT);
-    EXPECT_EQ(net_script().parses + net_script().lookups + net_script().sockets, 0);
-    EXPECT_EQ(output_text(), "keep me");
-  }
-  // Bytes above 0x7f and percent-encoded spaces go out as they are.
-  install_net_wrapper();
+// Bytes above 0x7f, percent-encoded spaces and spaces in the user agent go
+// out as they are (control characters are refused with the texts that do
+// not fit, below).
+TEST_F(DownloadTest, TextsGoOutAsTheyStand) {
   ScriptServer server({Send(kOk5 + "hello")});
   Fetch f;
   f.port = server.port();
@@ -571,11 +543,14 @@ TEST_F(DownloadTest, RealLookupOfLocalhost) {
   EXPECT_EQ(output_text(), "hello");
 }
 
-TEST_F(DownloadTest, TextsThatDoNotFitAreRefusedBeforeAnything) {
+// Texts that do not fit, or that would add lines to the request, are
+// refused before anything is looked up or sent.
+TEST_F(DownloadTest, TextsThatCannotGoOutAreRefusedBeforeAnything) {
   const std::string k256(256, 'a'), k255(255, 'a');
   struct Case {
     const char* name;
     Fetch f;
+    int32_t result = GETHTTP_TOO_LONG;
   };
   auto with = [](auto change) {
     Fetch f;
@@ -606,12 +581,29 @@ TEST_F(DownloadTest, TextsThatDoNotFitAreRefusedBeforeAnything) {
          f.path = "/" + std::string(60, 'p');
        })},
       {"request", with([&](Fetch& f) { f.agent = std::string(1000, 'a'); })},
+      {"cr lf in the path",
+       with([&](Fetch& f) { f.path = "/f HTTP/1.0\r\nX-Injected: 1\r\n\r\nGET /g"; }),
+       GETHTTP_BAD_TEXT},
+      {"lf in the path", with([&](Fetch& f) { f.path = "/f\nX: 1"; }), GETHTTP_BAD_TEXT},
+      {"space in the path", with([&](Fetch& f) { f.path = "/a b"; }), GETHTTP_BAD_TEXT},
+      {"tab in the path", with([&](Fetch& f) { f.path = "/a\tb"; }), GETHTTP_BAD_TEXT},
+      {"escape in the path", with([&](Fetch& f) { f.path = "/a\x1b[2J"; }), GETHTTP_BAD_TEXT},
+      {"delete in the path", with([&](Fetch& f) { f.path = "/a\x7f"; }), GETHTTP_BAD_TEXT},
+      {"cr lf in the host", with([&](Fetch& f) { f.host = "127.0.0.1\r\nX: 1"; }),
+       GETHTTP_BAD_TEXT},
+      {"cr lf in the proxied host", with([&](Fetch& f) {
+         f.proxy = true;
+         f.proxy_host = "127.0.0.1";
+         f.host = "h\r\nX: 1";
+       }),
+       GETHTTP_BAD_TEXT},
+      {"lf in the agent", with([&](Fetch& f) { f.agent = "a\nX-Injected: 1"; }), GETHTTP_BAD_TEXT},
   };
   write_text(out, "keep me");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     install_net_wrapper();
-    EXPECT_EQ(get(c.f), GETHTTP_TOO_LONG);
+    EXPECT_EQ(get(c.f), c.result);
     EXPECT_EQ(net_script().parses + net_script().lookups + net_script().sockets, 0);
     EXPECT_EQ(output_text(), "keep me");
   }
