@@ -189,7 +189,8 @@ RZ_API int32_t RZ_CALL WEBCLEANUP(void);
  * proxy_port with the absolute URL.  A direct request names the server in
  * a Host line ("host", with ":port" unless the port is 80).  user and
  * password ("" for none) give Basic credentials when both are set.
- * log_headers non-zero writes each response header line to the header log.
+ * log_headers non-zero writes each response header line to the header log
+ * (the first 128 lines of a reply).
  * unused4 and unused5 are not read.  Texts are at most 255 characters.
  * Returns 0 or a GETHTTP_ result, or the HTTP status. */
 RZ_API int32_t RZ_CALL GETHTTP(const char* host, const char* path, const char* output,

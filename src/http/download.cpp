@@ -22,6 +22,7 @@ constexpr char kLogSection[] = "result";
 // Room for the output path and the suffix of its temporary file.
 constexpr uint32_t kTempPathSize = kFieldSize + 24;
 constexpr int kTempAttempts = 100;
+constexpr uint32_t kLoggedLines = 128;
 
 // The process-wide part of a download: the receive area (the response
 // header gathered over its chunks, then each later chunk), the parse, and
@@ -54,6 +55,7 @@ struct Call {
   uint32_t request_length;
   uint16_t port;
   bool log_headers;
+  uint32_t logged_lines;
   uint32_t log_key;
 };
 
@@ -103,6 +105,7 @@ int32_t prepare(const DownloadArgs& a, Call& c) {
                      &c.request_length) != 0)
     return kTooLong;
   c.log_headers = a.log_headers;
+  c.logged_lines = 0;
   c.temp[0] = 0;
   return kOk;
 }
@@ -130,10 +133,14 @@ uint32_t first_log_key() {
   return key;
 }
 
-// One header-log entry per header line; a failed write loses only the log.
+// One header-log entry per header line, for the first kLoggedLines lines of
+// a reply: each entry rewrites the log file, and a header of thousands of
+// short lines would otherwise take many seconds.  A failed write loses only
+// the log.
 void log_header_line(void* context, const char* line) {
   auto* c = static_cast<Call*>(context);
-  if (!c->log_headers) return;
+  if (!c->log_headers || c->logged_lines >= kLoggedLines) return;
+  ++c->logged_lines;
   DownloadBuffers& b = buffers();
   ++c->log_key;
   b.last_key = c->log_key;

@@ -464,6 +464,25 @@ TEST_F(DownloadTest, HeaderLogHoldsEachLineUpToTheEnd) {
   EXPECT_GT(after[4].first, entries[3].first);
 }
 
+// A header of thousands of short lines is read whole, but only its first
+// 128 lines are logged: each entry rewrites the log file.
+TEST_F(DownloadTest, HeaderLogTakesTheFirst128Lines) {
+  std::string many = "HTTP/1.0 200 OK\r\n";
+  for (int i = 0; i < 3000; ++i) many += "a\r\n";
+  ScriptServer server({Send(many + "Content-Length: 5\r\n\r\nhello")});
+  Fetch f;
+  f.port = server.port();
+  f.log = true;
+  auto start = Clock::now();
+  EXPECT_EQ(get(f), 0);
+  EXPECT_LT(seconds_since(start), 5.0);
+  EXPECT_EQ(output_text(), "hello");
+  auto entries = log_entries();
+  ASSERT_EQ(entries.size(), 128u);
+  EXPECT_EQ(entries[0].second, "HTTP/1.0 200 OK");
+  EXPECT_EQ(entries[127].second, "a");
+}
+
 TEST_F(DownloadTest, NoLogWithoutTheFlag) {
   ScriptServer server({Send(kOk5 + "hello")});
   Fetch f;
