@@ -154,20 +154,29 @@ RZ_API int32_t RZ_CALL QEN_CREATEPATH(char* path);
 
 /* ---- HTTP download --------------------------------------------------- */
 
-/* Results of GETHTTP besides 0 (the body is in the file).  A status outside
- * 200-299 is returned as its own number (401, 404, 500, 302, ...), with the
- * output file created and left empty. */
-#define GETHTTP_TOO_LONG 5010           /* a text does not fit its field; nothing sent */
-#define GETHTTP_NO_SOCKET 5020          /* no socket could be made */
-#define GETHTTP_NO_CONNECT 5030         /* the connection was refused or failed */
-#define GETHTTP_SEND_FAILED 5040        /* the request could not be sent */
-#define GETHTTP_CANNOT_CREATE 5045      /* the output file cannot be created */
-#define GETHTTP_WRITE_FAILED 5046       /* writing the output file failed */
-#define GETHTTP_RECEIVE_FAILED 5050     /* receiving failed, or nothing came for the stall time */
-#define GETHTTP_BODY_SHORT 5060         /* the server closed before the announced length */
-#define GETHTTP_CANCELLED 5100          /* the host cancelled through the progress channel */
-#define GETHTTP_NOT_HTTP 10010          /* the reply is not an HTTP/1.x response header */
-#define GETHTTP_LOOKUP_FAILED 501000000 /* plus the resolver's error number */
+/* Results of GETHTTP besides 0 (the body is in the file).  A status other
+ * than 200 and 204 is returned as its own number (401, 404, 500, 302, 206,
+ * ...).  Only a download that succeeds replaces the output file: the body is
+ * received into a new temporary file beside it, and on every failure that
+ * file is removed and an existing output file stays as it was. */
+#define GETHTTP_TOO_LONG 5010            /* a text does not fit its field; nothing sent */
+#define GETHTTP_BAD_TEXT 5015            /* a control character (or a space in the path or host) */
+                                         /* would break the request; nothing sent */
+#define GETHTTP_NO_SOCKET 5020           /* no socket could be made */
+#define GETHTTP_NO_CONNECT 5030          /* the connection was refused or failed */
+#define GETHTTP_SEND_FAILED 5040         /* the request could not be sent */
+#define GETHTTP_CANNOT_CREATE 5045       /* the output file cannot be created or replaced */
+#define GETHTTP_WRITE_FAILED 5046        /* writing the output file failed */
+#define GETHTTP_RECEIVE_FAILED 5050      /* receiving failed (the connection was reset) */
+#define GETHTTP_STALLED 5055             /* nothing came for the stall time */
+#define GETHTTP_BODY_SHORT 5060          /* the server closed before the announced length */
+#define GETHTTP_HEADER_SHORT 5065        /* the server closed before the header ended */
+#define GETHTTP_CANCELLED 5100           /* the host cancelled through the progress channel */
+#define GETHTTP_NOT_HTTP 10010           /* the reply is not an HTTP/1.x response header */
+#define GETHTTP_BAD_HEADER 10020         /* the header is unsafe to take: Content-Length lines */
+                                         /* that disagree or cannot be read, a NUL or stray CR */
+#define GETHTTP_UNSUPPORTED_CODING 10030 /* a Transfer-Encoding (chunked), not decoded */
+#define GETHTTP_LOOKUP_FAILED 501000000  /* plus the resolver's error number */
 
 /* Start the socket library before downloads: 0, -5001 (it would not start)
  * or -5002 (not the version asked for). */
@@ -177,11 +186,13 @@ RZ_API int32_t RZ_CALL WEBCLEANUP(void);
 /* Fetch http://host[:port]path into the file output with one HTTP/1.0 GET.
  * port (low 16 bits; 0 takes the "http" service's port, then 80) applies in
  * direct mode; with proxy non-zero the request goes to proxy_host at
- * proxy_port with the absolute URL.  user and password ("" for none) give
- * Basic credentials when both are set.  log_headers non-zero writes each
- * response header line to the header log.  unused4 and unused5 are not
- * read.  Texts are at most 255 characters.  Returns 0 or a GETHTTP_ result,
- * or the HTTP status. */
+ * proxy_port with the absolute URL.  A direct request names the server in
+ * a Host line ("host", with ":port" unless the port is 80).  user and
+ * password ("" for none) give Basic credentials when both are set.
+ * log_headers non-zero writes each response header line to the header log
+ * (the first 128 lines of a reply).
+ * unused4 and unused5 are not read.  Texts are at most 255 characters.
+ * Returns 0 or a GETHTTP_ result, or the HTTP status. */
 RZ_API int32_t RZ_CALL GETHTTP(const char* host, const char* path, const char* output,
                                uint32_t unused4, uint32_t unused5, uint32_t port, const char* user,
                                const char* password, uint32_t proxy, const char* proxy_host,

@@ -15,15 +15,20 @@ namespace rz::http {
 
 namespace {
 
-constexpr uint32_t kChunkSize = 1024;
+// One receive takes up to this much; the header is gathered in the same area.
+constexpr uint32_t kReceiveSize = 65536;
 constexpr uint16_t kDefaultHttpPort = 80;
 constexpr char kLogSection[] = "result";
+// Room for the output path and the suffix of its temporary file.
+constexpr uint32_t kTempPathSize = kFieldSize + 24;
+constexpr int kTempAttempts = 100;
+constexpr uint32_t kLoggedLines = 128;
 
 // The process-wide part of a download: the receive area (the response
 // header gathered over its chunks, then each later chunk), the parse, and
 // the last header-log key handed out.
 struct DownloadBuffers {
-  unsigned char receive[kHeaderLimit];
+  unsigned char receive[kReceiveSize];
   HeaderParse parse;
   bool key_used;
   uint32_t last_key;
@@ -43,10 +48,14 @@ struct Call {
   char password[kFieldSize];
   char peer[kFieldSize];  // the host connected to: the server, or the proxy
   char target[kFieldSize];
+  char host_value[kFieldSize];  // the Host line of a direct request
   char credentials[kCredentialsCapacity];
   char request[kRequestSize];
+  char temp[kTempPathSize];  // the file receiving the body, "" until created
   uint32_t request_length;
+  uint16_t port;
   bool log_headers;
+  uint32_t logged_lines;
   uint32_t log_key;
 };
 
@@ -59,28 +68,45 @@ int copy_field(char* field, const char* text) {
   return 0;
 }
 
+// The port asked for, or when it is 0 the "http" service's port, then 80.
+uint16_t choose_port(uint32_t asked) {
+  auto port = static_cast<uint16_t>(asked & 0xffff);
+  if (port) return port;
+  port = rz::plat::net_service_port("http", "tcp");
+  return port ? port : kDefaultHttpPort;
+}
+
 // Check and copy every text and build the request, before anything is
-// looked up or sent.  Returns 0 or kTooLong.
+// looked up or sent.  Returns 0, kTooLong or kBadText.
 int32_t prepare(const DownloadArgs& a, Call& c) {
   if (copy_field(c.host, a.host) || copy_field(c.path, a.path) || copy_field(c.output, a.output) ||
       copy_field(c.user, a.user) || copy_field(c.password, a.password) ||
       copy_field(c.peer, a.proxy ? a.proxy_host : a.host))
     return kTooLong;
+  const char* agent = a.user_agent ? a.user_agent : "";
+  // A CR or LF would let a caller's text add lines to the request.
+  if (!is_request_safe(c.path, false) || !is_request_safe(c.host, false) ||
+      !is_request_safe(agent, true))
+    return kBadText;
   c.credentials[0] = 0;
   if (c.user[0] && c.password[0])
     encode_credentials(c.user, c.password, c.credentials, kCredentialsCapacity);
+  c.port = choose_port(a.proxy ? a.proxy_port : a.port);
+  const char* host_line = nullptr;
   if (a.proxy) {
     // A proxy takes the absolute URL; the Host line then stays empty.
     if (format_proxy_target(c.host, c.path, c.target, kFieldSize) != 0) return kTooLong;
-    c.host[0] = 0;
   } else {
     std::memcpy(c.target, c.path, std::strlen(c.path) + 1);
+    if (format_host_value(c.host, c.port, c.host_value, kFieldSize) != 0) return kTooLong;
+    host_line = c.host_value;
   }
-  const char* agent = a.user_agent ? a.user_agent : "";
-  if (format_request(c.target, c.host, c.credentials, agent, c.request, kRequestSize,
+  if (format_request(c.target, host_line, c.credentials, agent, c.request, kRequestSize,
                      &c.request_length) != 0)
     return kTooLong;
   c.log_headers = a.log_headers;
+  c.logged_lines = 0;
+  c.temp[0] = 0;
   return kOk;
 }
 
@@ -98,14 +124,6 @@ int32_t resolve_peer(const char* name, uint32_t* address) {
   return kLookupFailed + error;
 }
 
-// The port asked for, or when it is 0 the "http" service's port, then 80.
-uint16_t choose_port(uint32_t asked) {
-  auto port = static_cast<uint16_t>(asked & 0xffff);
-  if (port) return port;
-  port = rz::plat::net_service_port("http", "tcp");
-  return port ? port : kDefaultHttpPort;
-}
-
 // Keys follow the tick count taken at the start of each download, and never
 // fall back onto keys this process has written already.
 uint32_t first_log_key() {
@@ -115,10 +133,14 @@ uint32_t first_log_key() {
   return key;
 }
 
-// One header-log entry per header line; a failed write loses only the log.
+// One header-log entry per header line, for the first kLoggedLines lines of
+// a reply: each entry rewrites the log file, and a header of thousands of
+// short lines would otherwise take many seconds.  A failed write loses only
+// the log.
 void log_header_line(void* context, const char* line) {
   auto* c = static_cast<Call*>(context);
-  if (!c->log_headers) return;
+  if (!c->log_headers || c->logged_lines >= kLoggedLines) return;
+  ++c->logged_lines;
   DownloadBuffers& b = buffers();
   ++c->log_key;
   b.last_key = c->log_key;
@@ -128,32 +150,29 @@ void log_header_line(void* context, const char* line) {
   rz::plat::profile_write_string(kLogSection, key, line, header_log_path());
 }
 
-// Wait up to the stall time for data or the end of the stream.  Signals may
-// cut a wait short; the clock decides when the time is over.
-int wait_for_data(rz::plat::SocketHandle socket) {
-  uint32_t stall = stall_time();
-  uint32_t start = rz::plat::net_now_ms();
-  for (;;) {
-    uint32_t elapsed = rz::plat::net_now_ms() - start;
-    if (elapsed >= stall) return rz::plat::kNetWaitOver;
-    int r = rz::plat::net_wait_readable(socket, stall - elapsed);
-    if (r != rz::plat::kNetWaitOver) return r;
-  }
-}
-
 // Progress in units of 1000 bytes of the announced length, the body's share
-// of it done.  Without an announced length (or before the header is read)
-// the report is 0 percent: the host still gets its pump and its cancel.
-void set_progress(bool sized, uint32_t declared, uint64_t written) {
+// of it done; a length beyond 32 bits takes larger units, so the total fits
+// the channel's counter.  Without an announced length (or before the header
+// is read) the report is 0 percent: the host still gets its pump and its
+// cancel.
+void set_progress(bool sized, uint64_t declared, uint64_t written) {
   ProgressChannel& pc = progress_channel();
   if (!sized) {
     pc.progress_total = 1;
     pc.progress_done = 0;
     return;
   }
-  uint32_t total = declared / 1000 ? declared / 1000 : 1;
+  uint64_t unit = 1000;
+  while (declared / unit > 0x7fffffffu) unit *= 2;
+  uint64_t total = declared / unit ? declared / unit : 1;
+  uint64_t done = total;
+  if (written < declared) {
+    // Below 2^32 the product cannot overflow; above, the units are coarse.
+    done = declared <= 0xffffffffu ? written * total / declared : written / unit;
+    if (done > total) done = total;
+  }
   pc.progress_total = static_cast<int32_t>(total);
-  pc.progress_done = static_cast<int32_t>(declared ? written * total / declared : total);
+  pc.progress_done = static_cast<int32_t>(done);
 }
 
 // Where the body of one chunk lies, once the header is behind.
@@ -162,10 +181,6 @@ struct Chunk {
   uint32_t length;
 };
 
-}  // namespace
-
-namespace {
-
 // The receiving side of one download.
 struct Receiver {
   rz::plat::SocketHandle socket;
@@ -173,43 +188,76 @@ struct Receiver {
   Call* call;
   uint32_t filled;  // header bytes gathered in the receive area
   bool in_header;
+  bool limit_cut;    // a signal shortened the socket's time limit
   uint64_t written;  // body bytes in the file
 };
 
-// Receive one chunk of at most 1024 bytes: header chunks go behind the
-// bytes gathered so far, body chunks to the start of the receive area.
-// Returns kOk with *n the count (0 when the server closed) or
-// kReceiveFailed, also when nothing came for the stall time.
+// After a signal cut a wait short: let a cancel waiting in the host's queue
+// through, and wait out only what is left of the stall time.  Returns kOk
+// to receive again, or the verdict.
+int32_t after_interruption(Receiver& r, uint32_t started) {
+  if (!report_progress()) return kCancelled;
+  uint32_t stall = stall_time();
+  uint32_t elapsed = rz::plat::net_now_ms() - started;
+  if (elapsed >= stall) return kStalled;
+  if (rz::plat::net_set_receive_timeout(r.socket, stall - elapsed) != 0) return kReceiveFailed;
+  r.limit_cut = true;
+  return kOk;
+}
+
+// Receive one chunk of at most 64 KiB: header chunks go behind the bytes
+// gathered so far, body chunks to the start of the receive area.  The
+// socket's time limit ends a stall.  Returns kOk with *n the count (0 when
+// the server closed), kStalled, kReceiveFailed or kCancelled.
 int32_t receive_chunk(Receiver& r, unsigned char** into, int32_t* n) {
   DownloadBuffers& b = buffers();
-  uint32_t room = kChunkSize;
+  uint32_t room = kReceiveSize;
   *into = b.receive;
   if (r.in_header) {
     *into = b.receive + r.filled;
-    if (kHeaderLimit - r.filled < room) room = kHeaderLimit - r.filled;
+    room = kReceiveSize - r.filled;
   }
-  if (wait_for_data(r.socket) != rz::plat::kNetReady) return kReceiveFailed;
-  int32_t got = rz::plat::net_receive(r.socket, *into, room);
-  if (got < 0 || static_cast<uint32_t>(got) > room) return kReceiveFailed;
-  *n = got;
-  return kOk;
+  uint32_t started = rz::plat::net_now_ms();
+  for (;;) {
+    int32_t got = rz::plat::net_receive(r.socket, *into, room);
+    if (got == rz::plat::kNetTimedOut) return kStalled;
+    if (got == rz::plat::kNetInterrupted) {
+      int32_t rc = after_interruption(r, started);
+      if (rc != kOk) return rc;
+      continue;
+    }
+    if (got < 0 || static_cast<uint32_t>(got) > room) return kReceiveFailed;
+    if (r.limit_cut) {
+      if (rz::plat::net_set_receive_timeout(r.socket, stall_time()) != 0) return kReceiveFailed;
+      r.limit_cut = false;
+    }
+    *n = got;
+    return kOk;
+  }
 }
 
 // Feed the chunk just gathered to the header parse.  Returns kOk with the
 // body bytes that followed the header in *body (none while the header goes
-// on), or the parse's verdict.  A header that outgrows the receive area is
-// no header this client accepts.
+// on), or the parse's verdict.  Only the first kHeaderLimit bytes can hold
+// the header, however the bytes were cut into chunks.
 int32_t take_header_chunk(Receiver& r, uint32_t n, Chunk* body) {
   DownloadBuffers& b = buffers();
+  HeaderParse& p = b.parse;
   r.filled += n;
   body->data = b.receive;
   body->length = 0;
-  HeaderStep step = parse_header(b.parse, b.receive, r.filled, log_header_line, r.call);
-  if (step == HeaderStep::failed) return b.parse.result;
-  if (step == HeaderStep::need_more) return r.filled >= kHeaderLimit ? kNotHttp : kOk;
+  uint32_t seen = r.filled < kHeaderLimit ? r.filled : kHeaderLimit;
+  HeaderStep step = parse_header(p, b.receive, seen, log_header_line, r.call);
+  if (step == HeaderStep::failed) return p.result != kOk ? p.result : kNotHttp;
+  if (step == HeaderStep::need_more) return seen >= kHeaderLimit ? kNotHttp : kOk;
   r.in_header = false;
-  body->data = b.receive + b.parse.line_position;
-  body->length = r.filled - b.parse.line_position;
+  if (p.status == 204) {
+    // No content, whatever the server says or sends after the header.
+    p.has_length = true;
+    p.declared_length = 0;
+  }
+  body->data = b.receive + p.line_position;
+  body->length = r.filled - p.line_position;
   return kOk;
 }
 
@@ -230,7 +278,7 @@ int32_t write_body(Receiver& r, Chunk body) {
 // The verdict when the server closes the connection.
 int32_t end_of_stream(const Receiver& r) {
   const HeaderParse& p = buffers().parse;
-  if (r.in_header) return kNotHttp;
+  if (r.in_header) return kHeaderShort;
   if (p.has_length && r.written < p.declared_length) return kBodyShort;
   return kOk;
 }
@@ -257,17 +305,46 @@ int32_t receive_response(Receiver& r) {
   }
 }
 
-// Connect, send the request, create the output file and receive into it.
-// The caller closes the socket.
-int32_t exchange(rz::plat::SocketHandle socket, uint32_t address, uint16_t port, Call& c) {
-  if (rz::plat::net_connect(socket, address, port) != 0) return kNoConnect;
-  if (rz::plat::net_send_all(socket, c.request, c.request_length) != 0) return kSendFailed;
-  rz::plat::FileHandle file = rz::plat::file_create_rw(c.output);
-  if (file == rz::plat::kNoFile) return kCannotCreate;
-  Receiver r{socket, file, &c, 0, true, 0};
-  int32_t rc = receive_response(r);
+// Create the file that receives the body: a new file beside the output
+// file, made exclusively (never through a link planted under its name), so
+// the output file is replaced only once the download succeeded.  An output
+// path that names a folder is refused before anything is received.
+int32_t create_temp(Call& c, rz::plat::FileHandle* file) {
+  int64_t attributes = rz::plat::file_get_attributes(c.output);
+  if (attributes >= 0 && (attributes & rz::plat::kAttrDirectory)) return kCannotCreate;
+  uint32_t seed = rz::plat::net_now_ms() ^ c.log_key;
+  for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
+    seed = seed * 1103515245u + 12345u;
+    std::snprintf(c.temp, kTempPathSize, "%s.%08x.part", c.output, static_cast<unsigned>(seed));
+    *file = rz::plat::file_create_new(c.temp);
+    if (*file != rz::plat::kNoFile) return kOk;
+  }
+  c.temp[0] = 0;
+  return kCannotCreate;
+}
+
+// Close the body's file, then put it in place of the output file after a
+// success or remove it after anything else.  Returns the final result.
+int32_t finish_file(Call& c, rz::plat::FileHandle file, int32_t rc) {
   if (rz::plat::file_close(file) != 0 && rc == kOk) rc = kWriteFailed;
+  if (rc == kOk && rz::plat::file_rename_replace(c.temp, c.output) != 0) rc = kCannotCreate;
+  if (rc != kOk) rz::plat::file_remove(c.temp);
+  c.temp[0] = 0;
   return rc;
+}
+
+// Connect, send the request, create the body's file and receive into it.
+// The caller closes the socket.
+int32_t exchange(rz::plat::SocketHandle socket, uint32_t address, Call& c) {
+  if (rz::plat::net_connect(socket, address, c.port) != 0) return kNoConnect;
+  // Set once: every receive then ends a stall by itself.
+  if (rz::plat::net_set_receive_timeout(socket, stall_time()) != 0) return kReceiveFailed;
+  if (rz::plat::net_send_all(socket, c.request, c.request_length) != 0) return kSendFailed;
+  rz::plat::FileHandle file = rz::plat::kNoFile;
+  int32_t rc = create_temp(c, &file);
+  if (rc != kOk) return rc;
+  Receiver r{socket, file, &c, 0, true, false, 0};
+  return finish_file(c, file, receive_response(r));
 }
 
 }  // namespace
@@ -285,7 +362,7 @@ int32_t download(const DownloadArgs& a) {
   if (rc != kOk) return rc;
   rz::plat::SocketHandle socket = rz::plat::net_open_stream();
   if (socket == rz::plat::kNoSocket) return kNoSocket;
-  rc = exchange(socket, address, choose_port(a.proxy ? a.proxy_port : a.port), c);
+  rc = exchange(socket, address, c);
   rz::plat::net_close(socket);
   return rc;
 }

@@ -21,10 +21,11 @@ struct DownloadArgs {
 };
 
 // Run one download.  Returns 0 when the body is in the file, otherwise a
-// result code of results.h or the HTTP status outside 200-299.  Stages run
-// in this order: checks of every text, lookup, socket, connect, request,
-// output file, header, body.  Before the output file is created a failure
-// leaves any file of that name alone; from then on the file stays, closed.
+// result code of results.h or the HTTP status other than 200 and 204.
+// Stages run in this order: checks of every text, lookup, socket, connect,
+// request, temporary file, header, body, and the temporary file renamed over
+// the output file.  Every failure leaves an existing output file as it was
+// and removes the temporary file.
 // Not re-entrant: one download at a time in the process.
 int32_t download(const DownloadArgs& args);
 
@@ -32,7 +33,7 @@ int32_t download(const DownloadArgs& args);
 constexpr uint32_t kDefaultStallMs = 60000;
 constexpr uint32_t kHeaderLogPathSize = 4096;
 
-// Milliseconds without a byte after which a download ends with 5050; 0
+// Milliseconds without a byte after which a download ends with 5055; 0
 // restores the default.
 void set_stall_time(uint32_t milliseconds);
 uint32_t stall_time();

@@ -64,6 +64,24 @@ int format_proxy_target(const char* host, const char* path, char* out, uint32_t 
   return 0;
 }
 
+int format_host_value(const char* host, uint16_t port, char* out, uint32_t capacity) {
+  int n = port == 80 ? std::snprintf(out, capacity, "%s", host)
+                     : std::snprintf(out, capacity, "%s:%u", host, static_cast<unsigned>(port));
+  if (n < 0 || static_cast<uint32_t>(n) >= capacity) {
+    if (capacity) out[0] = 0;
+    return -1;
+  }
+  return 0;
+}
+
+bool is_request_safe(const char* text, bool spaces) {
+  for (const auto* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    if (*p < 0x20 || *p == 0x7f) return false;
+    if (*p == ' ' && !spaces) return false;
+  }
+  return true;
+}
+
 int format_request(const char* target, const char* host, const char* credentials,
                    const char* user_agent, char* out, uint32_t capacity, uint32_t* length) {
   int n;
@@ -71,7 +89,10 @@ int format_request(const char* target, const char* host, const char* credentials
     n = std::snprintf(out, capacity,
                       "GET %s HTTP/1.0\r\nHost: %s\r\nAuthorization: Basic %s\r\n"
                       "User-Agent: %s\r\n\r\n",
-                      target, host, credentials, user_agent);
+                      target, host ? host : "", credentials, user_agent);
+  } else if (host) {
+    n = std::snprintf(out, capacity, "GET %s HTTP/1.0\r\nHost: %s\r\nUser-Agent: %s\r\n\r\n",
+                      target, host, user_agent);
   } else {
     n = std::snprintf(out, capacity, "GET %s HTTP/1.0\r\nUser-Agent: %s\r\n\r\n", target,
                       user_agent);

@@ -27,10 +27,19 @@ int32_t encode_credentials(const char* user, const char* password, char* out, ui
 // or -1 when it does not fit capacity (out then holds "").
 int format_proxy_target(const char* host, const char* path, char* out, uint32_t capacity);
 
-// The request text into out: with credentials (non-empty) the form with the
-// Host and Authorization lines, otherwise the plain form, which has no Host
-// line.  Returns 0 with *length the text's length, or -1 when the text and
-// its NUL do not fit capacity (out then holds "").
+// The request text into out: a Host line with host unless host is null,
+// the Authorization line with credentials (non-empty; a null host then gives
+// an empty Host line, which is the proxy form), and the User-Agent line.
+// Returns 0 with *length the text's length, or -1 when the text and its NUL
+// do not fit capacity (out then holds "").
+// The Host line's value of a direct request, "host" or "host:port" when the
+// port is not 80, into out.  Returns 0, or -1 when it does not fit.
+int format_host_value(const char* host, uint16_t port, char* out, uint32_t capacity);
+
+// True when text may stand in the request: no byte below 0x20 nor 0x7f, and
+// no space either unless spaces is true (a space would end the target).
+bool is_request_safe(const char* text, bool spaces);
+
 int format_request(const char* target, const char* host, const char* credentials,
                    const char* user_agent, char* out, uint32_t capacity, uint32_t* length);
 

@@ -92,6 +92,9 @@ struct FileOps {
   int (*rename_at)(DirHandle dir, const char* from, const char* to);
   // Delete the file `name` in dir; 0 or -1.
   int (*remove_at)(DirHandle dir, const char* name);
+  // Create a new file for reading and writing, binary; fails (kNoFile) when
+  // anything, a link included, already has that name.
+  FileHandle (*create_new)(const char* path);
 };
 
 // The table in use, and the platform's own.
@@ -105,6 +108,9 @@ inline FileHandle file_open_read(const char* path) {
 }
 inline FileHandle file_create_rw(const char* path) {
   return file_ops().create_rw(path);
+}
+inline FileHandle file_create_new(const char* path) {
+  return file_ops().create_new(path);
 }
 inline int32_t file_read(FileHandle f, void* b, uint32_t n) {
   return file_ops().read(f, b, n);

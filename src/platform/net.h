@@ -15,10 +15,10 @@ namespace rz::plat {
 using SocketHandle = std::intptr_t;
 constexpr SocketHandle kNoSocket = 0;
 
-// Results of wait_readable.
-constexpr int kNetReady = 1;
-constexpr int kNetWaitOver = 0;  // the wait ended without data (time out or signal)
-constexpr int kNetFailed = -1;
+// Failures of receive besides the plain -1.
+constexpr int32_t kNetFailed = -1;
+constexpr int32_t kNetTimedOut = -2;     // nothing came within the receive time limit
+constexpr int32_t kNetInterrupted = -3;  // a signal cut the wait short; nothing was lost
 
 struct NetOps {
   // Start and stop the socket library; 0 on success.  start() may report
@@ -42,11 +42,12 @@ struct NetOps {
   // Send up to n bytes: the count taken (at least 1), or -1.  Never raises
   // a signal when the peer has closed the connection.
   int32_t (*send)(SocketHandle socket, const void* data, uint32_t n);
-  // Wait up to timeout_ms for data or the end of the stream: kNetReady,
-  // kNetWaitOver (the time passed, or a signal cut the wait short; callers
-  // measure the time with now_ms), or kNetFailed.
-  int (*wait_readable)(SocketHandle socket, uint32_t timeout_ms);
-  // Receive up to n bytes: the count, 0 when the peer closed, -1 on failure.
+  // Limit every later receive on the socket to timeout_ms of waiting (set
+  // once, not before each receive); 0 or -1.
+  int (*set_receive_timeout)(SocketHandle socket, uint32_t timeout_ms);
+  // Receive up to n bytes: the count, 0 when the peer closed, kNetTimedOut
+  // when the limit passed without a byte, kNetInterrupted when a signal cut
+  // the wait short (callers measure the time with now_ms), or kNetFailed.
   int32_t (*receive)(SocketHandle socket, void* buffer, uint32_t n);
   // Close; 0 or -1.
   int (*close)(SocketHandle socket);
@@ -84,8 +85,8 @@ inline int net_connect(SocketHandle s, uint32_t address, uint16_t port) {
 inline int32_t net_send(SocketHandle s, const void* data, uint32_t n) {
   return net_ops().send(s, data, n);
 }
-inline int net_wait_readable(SocketHandle s, uint32_t timeout_ms) {
-  return net_ops().wait_readable(s, timeout_ms);
+inline int net_set_receive_timeout(SocketHandle s, uint32_t timeout_ms) {
+  return net_ops().set_receive_timeout(s, timeout_ms);
 }
 inline int32_t net_receive(SocketHandle s, void* buffer, uint32_t n) {
   return net_ops().receive(s, buffer, n);

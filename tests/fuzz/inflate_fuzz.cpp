@@ -9,7 +9,6 @@
 // Whatever the stream holds, the three runs must return the same counts and
 // codes and leave the same RunningCrc after every read; any difference aborts.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 

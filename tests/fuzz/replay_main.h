@@ -1,7 +1,8 @@
-// The main() of a fuzz target built as a plain program: it replays the files
-// (or the files of the folders) named on its command line through
-// LLVMFuzzerTestOneInput, which is how CTest runs a seed corpus.  Built with
-// libFuzzer (RZ_LIBFUZZER defined) the fuzzer brings its own main().
+// The plain-program side of a fuzz target: replays the files (or the files
+// of the folders) named on the command line through LLVMFuzzerTestOneInput,
+// which is how CTest runs a seed corpus.  Built with libFuzzer (RZ_LIBFUZZER
+// defined) the fuzzer brings its own main(); a target that must clean up
+// after the replay defines RZ_FUZZ_OWN_MAIN and calls rz_fuzz::replay.
 #pragma once
 
 #ifndef RZ_LIBFUZZER
@@ -14,7 +15,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-int main(int argc, char** argv) {
+namespace rz_fuzz {
+
+// Replays every file named; returns how many, or -1 when one cannot be read.
+inline int replay(int argc, char** argv) {
   namespace fs = std::filesystem;
   int replayed = 0;
   for (int i = 1; i < argc; ++i) {
@@ -29,7 +33,7 @@ int main(int argc, char** argv) {
       std::ifstream in(f, std::ios::binary);
       if (!in) {
         std::fprintf(stderr, "cannot read %s\n", f.string().c_str());
-        return 1;
+        return -1;
       }
       std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)),
                                 std::istreambuf_iterator<char>());
@@ -40,6 +44,14 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("%d inputs replayed\n", replayed);
-  return replayed > 0 ? 0 : 1;
+  return replayed;
 }
+
+}  // namespace rz_fuzz
+
+#ifndef RZ_FUZZ_OWN_MAIN
+int main(int argc, char** argv) {
+  return rz_fuzz::replay(argc, argv) > 0 ? 0 : 1;
+}
+#endif
 #endif

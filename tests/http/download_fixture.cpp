@@ -1,5 +1,7 @@
 #include "download_fixture.h"
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -48,14 +50,16 @@ int32_t w_send(plat::SocketHandle s, const void* data, uint32_t n) {
   return plat::native_net_ops().send(s, data, n);
 }
 int32_t w_receive(plat::SocketHandle s, void* buffer, uint32_t n) {
+  if (n > g_script.largest_room) g_script.largest_room = n;
   if (hit(g_script.receives, g_script.fail_receive)) return -1;
+  if (g_script.cut_receives < 0 || g_script.receives <= g_script.cut_receives)
+    return plat::kNetInterrupted;
   return plat::native_net_ops().receive(s, buffer, n);
 }
-
-int w_wait(plat::SocketHandle s, uint32_t timeout_ms) {
-  ++g_script.waits;
-  if (g_script.cut_waits < 0 || g_script.waits <= g_script.cut_waits) return plat::kNetWaitOver;
-  return plat::native_net_ops().wait_readable(s, timeout_ms);
+int w_timeout(plat::SocketHandle s, uint32_t timeout_ms) {
+  ++g_script.timeouts;
+  g_script.last_timeout = timeout_ms;
+  return plat::native_net_ops().set_receive_timeout(s, timeout_ms);
 }
 uint32_t w_now() {
   if (g_script.clock_step == 0) return plat::native_net_ops().now_ms();
@@ -72,7 +76,7 @@ plat::NetOps make_wrapper() {
   ops.connect = w_connect;
   ops.send = w_send;
   ops.receive = w_receive;
-  ops.wait_readable = w_wait;
+  ops.set_receive_timeout = w_timeout;
   ops.now_ms = w_now;
   return ops;
 }
@@ -141,6 +145,16 @@ std::string DownloadTest::output_text() const {
 
 bool DownloadTest::output_exists() const {
   return std::ifstream(out).good();
+}
+
+std::vector<std::string> DownloadTest::files_in_dir() const {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    std::string name = e.path().filename().string();
+    if (name != "headers.ini") names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::vector<std::pair<long long, std::string>> DownloadTest::log_entries() const {

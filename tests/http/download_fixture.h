@@ -29,15 +29,17 @@ struct NetScript {
   uint16_t service = 0;       // with fake_service: the "http" port, 0 unknown
   bool fake_connect = false;  // record the port and fail, without connecting
   int fail_socket = 0, fail_send = 0, fail_receive = 0;
-  // The first cut_waits waits end at once without data, as a signal would
-  // end them (-1: every wait).  A clock_step above 0 replaces the clock by
-  // one that moves that many milliseconds at each reading.
-  int cut_waits = 0;
+  // The first cut_receives receives end at once without data, as a signal
+  // would end them (-1: every receive).  A clock_step above 0 replaces the
+  // clock by one that moves that many milliseconds at each reading.
+  int cut_receives = 0;
   uint32_t clock_step = 0;
   uint32_t clock_now = 0;
   // Calls seen.
   int lookups = 0, parses = 0, services = 0, sockets = 0, connects = 0, sends = 0, receives = 0;
-  int waits = 0;
+  int timeouts = 0;           // set_receive_timeout calls
+  uint32_t last_timeout = 0;  // the last limit set
+  uint32_t largest_room = 0;  // the most a receive was offered
   uint16_t connect_port = 0;
   uint32_t connect_address = 0;
 };
@@ -69,6 +71,9 @@ class DownloadTest : public ::testing::Test {
   // The output file's bytes, and whether it exists.
   std::string output_text() const;
   bool output_exists() const;
+  // The names in the fixture's folder, sorted, without the header log: the
+  // output and whatever a download left beside it.
+  std::vector<std::string> files_in_dir() const;
   // The header log's "key=value" lines of the section [result], in order.
   std::vector<std::pair<long long, std::string>> log_entries() const;
   double seconds_since(std::chrono::steady_clock::time_point t) const {

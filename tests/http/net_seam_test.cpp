@@ -2,6 +2,8 @@
 // that time out, and sends to a peer that has gone, which must fail
 // without a signal ending the process.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/time.h>
 
 #include <chrono>
 #include <thread>
@@ -53,21 +55,54 @@ plat::SocketHandle connect_to(uint16_t port) {
   return s;
 }
 
-TEST(NetSeam, WaitTimesOutThenSeesDataAndTheEnd) {
+TEST(NetSeam, ReceiveTimesOutThenSeesDataAndTheEnd) {
   const plat::NetOps& ops = plat::native_net_ops();
   ScriptServer server({Pause(300), Send("xy")});
   plat::SocketHandle s = connect_to(server.port());
   ASSERT_NE(s, plat::kNoSocket);
   ASSERT_EQ(plat::net_send_all(s, "GET\r\n\r\n", 7), 0);
-  auto start = Clock::now();
-  EXPECT_EQ(ops.wait_readable(s, 50), plat::kNetWaitOver);
-  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 0.25);
-  EXPECT_EQ(ops.wait_readable(s, 5000), plat::kNetReady);
+  ASSERT_EQ(ops.set_receive_timeout(s, 50), 0);
   char buf[8];
+  auto start = Clock::now();
+  EXPECT_EQ(ops.receive(s, buf, sizeof buf), plat::kNetTimedOut);
+  double took = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_GE(took, 0.04);
+  EXPECT_LT(took, 0.25);
+  ASSERT_EQ(ops.set_receive_timeout(s, 5000), 0);
   EXPECT_EQ(ops.receive(s, buf, sizeof buf), 2);
-  EXPECT_EQ(ops.wait_readable(s, 5000), plat::kNetReady);  // the end is "ready" too
-  EXPECT_EQ(ops.receive(s, buf, sizeof buf), 0);
+  EXPECT_EQ(ops.receive(s, buf, sizeof buf), 0);  // the end of the stream
   EXPECT_EQ(ops.close(s), 0);
+  EXPECT_EQ(ops.receive(plat::kNoSocket, buf, sizeof buf), plat::kNetFailed);
+  EXPECT_EQ(ops.set_receive_timeout(plat::kNoSocket, 5), -1);
+}
+
+namespace {
+void on_alarm(int) {}
+}  // namespace
+
+// A signal that cuts a receive short is handed back to the caller, which
+// may have a cancel waiting; the wait is not silently taken up again.
+TEST(NetSeam, ReceiveInterruptedByASignal) {
+  const plat::NetOps& ops = plat::native_net_ops();
+  ScriptServer server({Hold(3000)});
+  plat::SocketHandle s = connect_to(server.port());
+  ASSERT_NE(s, plat::kNoSocket);
+  ASSERT_EQ(plat::net_send_all(s, "GET\r\n\r\n", 7), 0);
+  ASSERT_EQ(ops.set_receive_timeout(s, 5000), 0);
+  struct sigaction sa {
+  }, old{};
+  sa.sa_handler = on_alarm;
+  sigemptyset(&sa.sa_mask);
+  ASSERT_EQ(sigaction(SIGALRM, &sa, &old), 0);
+  itimerval t{};
+  t.it_value.tv_usec = 100000;
+  ASSERT_EQ(setitimer(ITIMER_REAL, &t, nullptr), 0);
+  char buf[8];
+  auto start = Clock::now();
+  EXPECT_EQ(ops.receive(s, buf, sizeof buf), plat::kNetInterrupted);
+  EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 2.0);
+  sigaction(SIGALRM, &old, nullptr);
+  ops.close(s);
 }
 
 TEST(NetSeam, SendToAClosedPeerFailsWithoutASignal) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -62,7 +63,7 @@ TEST_F(QgGet, DownloadsFromARealServer) {
   EXPECT_TRUE(read_file(dir / "empty").empty());
 
   r = run_qg({"get", url(server.port(), "/missing"), "-o", dir / "missing"});
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 7);
   EXPECT_NE(r.output.find("404"), std::string::npos) << r.output;
 }
 
@@ -87,7 +88,10 @@ TEST_F(QgGet, DefaultUserAgentNamesTheTool) {
   auto r = run_qg({"get", url(server.port(), "/a b"), "-o", dir / "out"});
   EXPECT_EQ(r.status, 0) << r.output;
   std::string request = server.request();
-  EXPECT_EQ(request.substr(0, 30), "GET /a b HTTP/1.0\r\nUser-Agent:");
+  // The space goes out percent-encoded, and the server is named.
+  std::string start =
+      "GET /a%20b HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
+  EXPECT_EQ(request.substr(0, start.size()), start);
   EXPECT_NE(request.find("User-Agent: qg/"), std::string::npos) << request;
 }
 
@@ -99,16 +103,30 @@ TEST_F(QgGet, ExitStatusAndMessageForEachOutcome) {
     int status;
     const char* says;
   };
+  const std::string ok = "HTTP/1.0 200 OK\r\n";
   const Case cases[] = {
-      {"cut short",
-       {Send("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nhello")},
+      {"cut short", {Send(ok + "Content-Length: 9\r\n\r\nhello")}, {}, 7, "before the whole file"},
+      {"not http", {Send("SSH-2.0-x\r\n")}, {}, 7, "not an HTTP response"},
+      {"header cut short", {Send(ok + "Content-Le")}, {}, 7, "before the end of its reply header"},
+      {"server error", {Send("HTTP/1.0 500 Oops\r\n\r\n")}, {}, 7, "500"},
+      {"redirect names its target",
+       {Send("HTTP/1.1 301 Moved\r\nLocation: http://127.0.0.1:9/new/place\r\n\r\n")},
        {},
-       5,
-       "before the whole file"},
-      {"not http", {Send("SSH-2.0-x\r\n")}, {}, 5, "not an HTTP response"},
-      {"server error", {Send("HTTP/1.0 500 Oops\r\n\r\n")}, {}, 1, "500"},
-      {"stall", {Send(kOk5 + "he"), Hold(8000)}, {"--timeout", "1"}, 3, "nothing arrived"},
-      {"refused", {}, {}, 3, "cannot connect"},
+       7,
+       "to http://127.0.0.1:9/new/place"},
+      {"chunked",
+       {Send(ok + "Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")},
+       {},
+       7,
+       "chunked"},
+      {"lengths disagree",
+       {Send(ok + "Content-Length: 5\r\nContent-Length: 6\r\n\r\nhello")},
+       {},
+       7,
+       "invalid"},
+      {"stall", {Send(kOk5 + "he"), Hold(8000)}, {"--timeout", "1"}, 6, "nothing arrived"},
+      {"reset", {Send(ok + "Content-Length: 9\r\n\r\nhe"), Pause(100), Reset()}, {}, 6, "reset"},
+      {"refused", {}, {}, 6, "cannot connect"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -118,6 +136,7 @@ TEST_F(QgGet, ExitStatusAndMessageForEachOutcome) {
       server = std::make_unique<ScriptServer>(c.steps);
       port = server->port();
     }
+    write_text(dir / "out", "older file");
     std::vector<std::string> args = {"get", url(port), "-o", dir / "out"};
     args.insert(args.end(), c.extra.begin(), c.extra.end());
     auto start = Clock::now();
@@ -125,6 +144,11 @@ TEST_F(QgGet, ExitStatusAndMessageForEachOutcome) {
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 8.0);
     EXPECT_EQ(r.status, c.status) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
+    // A failed download leaves the older file, and nothing beside it.
+    EXPECT_EQ(text_of(dir / "out"), "older file");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
   }
 }
 
@@ -144,19 +168,39 @@ TEST_F(QgGet, RefusesWhatItCannotFetch) {
       {{"get", "http://127.0.0.1/x", "-o", out, "--user", "u:" + std::string(169, 'p')},
        "170 characters"},
       {{"get", "http://127.0.0.1/" + std::string(300, 'x'), "-o", out}, "too long"},
+      {{"get", "http://127.0.0.1/a\r\nX-Injected: 1", "-o", out}, "control character"},
+      {{"get", "http://127.0.0.1/a\tb", "-o", out}, "control character"},
+      {{"get", "http://127.0.0.1/", "-o", out, "--user-agent", "a\nX: 1"}, "control character"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[1]);
     auto r = run_qg(c.args);
-    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_EQ(r.status, 4) << r.output;
     EXPECT_NE(r.output.find(c.says), std::string::npos) << r.output;
     EXPECT_FALSE(std::ifstream(out).good());
   }
-  // The output file's folder is missing.
-  ScriptServer server({Send(kOk5 + "hello")});
-  auto r = run_qg({"get", url(server.port()), "-o", dir / "no/such/folder/out"});
-  EXPECT_EQ(r.status, 4) << r.output;
-  EXPECT_NE(r.output.find("cannot create"), std::string::npos) << r.output;
+}
+
+// A file error names the system's reason.
+TEST_F(QgGet, FileErrorsSayWhy) {
+  ASSERT_TRUE(std::filesystem::create_directory(dir / "folder"));
+  struct Case {
+    const char* name;
+    std::string output;
+    const char* says;
+  };
+  const Case cases[] = {
+      {"missing folder", dir / "no/such/folder/out", "No such file or directory"},
+      {"a folder", dir / "folder", "Is a directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptServer server({Send(kOk5 + "hello")});
+    auto r = run_qg({"get", url(server.port()), "-o", c.output});
+    EXPECT_EQ(r.status, 5) << r.output;
+    EXPECT_NE(r.output.find("cannot create " + c.output + ": " + c.says), std::string::npos)
+        << r.output;
+  }
 }
 
 // Runs qg with its output in a file; returns the child's pid.
@@ -190,21 +234,48 @@ int wait_exit(pid_t pid, int ms) {
   return -1;
 }
 
-TEST_F(QgGet, CtrlCCancelsAtTheNextChunk) {
-  ScriptServer server({Send("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nabc"), Pause(1500),
-                       Send("def"), Hold(8000)});
-  std::string out = dir / "out", printed = dir / "printed";
-  pid_t pid = spawn_qg({"get", url(server.port()), "-o", out}, printed);
-  ASSERT_GT(pid, 0);
-  // Interrupt once the first chunk is in the file.
-  auto end = Clock::now() + std::chrono::seconds(5);
-  while (Clock::now() < end && text_of(out) != "abc")
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(text_of(out), "abc");
-  ::kill(pid, SIGINT);
-  EXPECT_EQ(wait_exit(pid, 8000), 130);
-  EXPECT_NE(text_of(printed).find("cancelled"), std::string::npos) << text_of(printed);
-  EXPECT_EQ(text_of(out), "abcdef");  // the chunk that carried the report is written first
+// Ctrl-C says at once that qg stops, and a receive it cuts short sees the
+// cancel: qg ends without waiting for the next chunk or for the stall time.
+TEST_F(QgGet, CtrlCStopsAtOnceEvenDuringAStall) {
+  struct Case {
+    const char* name;
+    std::vector<Step> steps;
+  };
+  const Case cases[] = {
+      {"between chunks",
+       {Send("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nabc"), Pause(1500), Send("def"),
+        Hold(8000)}},
+      {"stalled", {Send("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nabc"), Hold(8000)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptServer server(c.steps);
+    std::string out = dir / "out", printed = dir / "printed";
+    write_text(out, "older file");
+    pid_t pid = spawn_qg({"get", url(server.port()), "-o", out, "--timeout", "30"}, printed);
+    ASSERT_GT(pid, 0);
+    // Interrupt once the first chunk is in the temporary file.
+    auto end = Clock::now() + std::chrono::seconds(5);
+    bool received = false;
+    while (Clock::now() < end && !received) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().extension() == ".part" && e.file_size() == 3) received = true;
+    }
+    ASSERT_TRUE(received);
+    auto start = Clock::now();
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(wait_exit(pid, 8000), 3);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - start).count(), 1.0);
+    std::string said = text_of(printed);
+    EXPECT_NE(said.find("stopping"), std::string::npos) << said;
+    EXPECT_NE(said.find("cancelled"), std::string::npos) << said;
+    EXPECT_EQ(text_of(out), "older file");
+    std::filesystem::remove(printed);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+  }
 }
 
 }  // namespace

@@ -77,14 +77,42 @@ TEST(Credentials, LimitOf170JoinedCharacters) {
 TEST(Request, BothFormsByteForByte) {
   char out[kRequestSize];
   uint32_t length = 0;
-  ASSERT_EQ(format_request("/a/b.bin", "example.test", "", "agent/1.0", out, sizeof out, &length),
-            0);
+  ASSERT_EQ(format_request("/a/b.bin", nullptr, "", "agent/1.0", out, sizeof out, &length), 0);
   EXPECT_EQ(std::string(out, length), "GET /a/b.bin HTTP/1.0\r\nUser-Agent: agent/1.0\r\n\r\n");
+  ASSERT_EQ(format_request("/a", "example.test:8080", "", "agent/1.0", out, sizeof out, &length),
+            0);
+  EXPECT_EQ(std::string(out, length),
+            "GET /a HTTP/1.0\r\nHost: example.test:8080\r\nUser-Agent: agent/1.0\r\n\r\n");
 
   ASSERT_EQ(format_request("/x", "h.test", "dTpw", "ua", out, sizeof out, &length), 0);
   EXPECT_EQ(std::string(out, length),
             "GET /x HTTP/1.0\r\nHost: h.test\r\nAuthorization: Basic dTpw\r\n"
             "User-Agent: ua\r\n\r\n");
+}
+
+TEST(Request, HostValueAndSafeTexts) {
+  char out[kFieldSize];
+  ASSERT_EQ(format_host_value("h.test", 80, out, sizeof out), 0);
+  EXPECT_STREQ(out, "h.test");
+  ASSERT_EQ(format_host_value("h.test", 8080, out, sizeof out), 0);
+  EXPECT_STREQ(out, "h.test:8080");
+  std::string host(250, 'h');
+  EXPECT_EQ(format_host_value(host.c_str(), 65535, out, sizeof out), -1);
+  EXPECT_STREQ(out, "");
+
+  struct Case {
+    const char* text;
+    bool spaces;
+    bool safe;
+  };
+  const Case cases[] = {
+      {"/a%20b?q=1", false, true}, {"/a b", false, false},
+      {"/a b", true, true},        {"/a\r\nX: y", false, false},
+      {"/a\r\nX: y", true, false}, {"/a\tb", true, false},
+      {"/a\x7f", true, false},     {"/\x01", false, false},
+      {"/\xe9t\xe9", false, true}, {"", false, true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_request_safe(c.text, c.spaces), c.safe) << c.text;
 }
 
 TEST(Request, ProxyTargetAndEmptyHostLine) {
@@ -93,7 +121,7 @@ TEST(Request, ProxyTargetAndEmptyHostLine) {
   EXPECT_STREQ(target, "http://h.test:8080/f?q=1");
   char out[kRequestSize];
   uint32_t length = 0;
-  ASSERT_EQ(format_request(target, "", "dTpw", "ua", out, sizeof out, &length), 0);
+  ASSERT_EQ(format_request(target, nullptr, "dTpw", "ua", out, sizeof out, &length), 0);
   EXPECT_EQ(std::string(out, length),
             "GET http://h.test:8080/f?q=1 HTTP/1.0\r\nHost: \r\nAuthorization: Basic dTpw\r\n"
             "User-Agent: ua\r\n\r\n");
@@ -113,10 +141,10 @@ TEST(Request, RefusesTextsThatDoNotFit) {
   char out[kRequestSize];
   uint32_t length = 0;
   std::string agent(1023 - 32, 'a');
-  ASSERT_EQ(format_request("/", "", "", agent.c_str(), out, sizeof out, &length), 0);
+  ASSERT_EQ(format_request("/", nullptr, "", agent.c_str(), out, sizeof out, &length), 0);
   EXPECT_EQ(length, 1023u);
   agent += "a";
-  EXPECT_EQ(format_request("/", "", "", agent.c_str(), out, sizeof out, &length), -1);
+  EXPECT_EQ(format_request("/", nullptr, "", agent.c_str(), out, sizeof out, &length), -1);
   EXPECT_STREQ(out, "");
 }
 

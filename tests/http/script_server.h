@@ -22,7 +22,7 @@
 namespace rztest {
 
 struct Step {
-  enum Kind { send, pause, hold } kind;
+  enum Kind { send, pause, hold, reset } kind;
   std::string bytes;
   int ms = 0;
 };
@@ -36,6 +36,10 @@ inline Step Pause(int ms) {
 // Keep the connection open until the client closes it, at most ms.
 inline Step Hold(int ms) {
   return Step{Step::hold, {}, ms};
+}
+// End the script by resetting the connection instead of closing it.
+inline Step Reset() {
+  return Step{Step::reset, {}, 0};
 }
 
 class ScriptServer {
@@ -108,6 +112,11 @@ class ScriptServer {
         ::send(fd, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL);
       } else if (s.kind == Step::pause) {
         std::this_thread::sleep_for(std::chrono::milliseconds(s.ms));
+      } else if (s.kind == Step::reset) {
+        // A zero linger time makes the close send a reset.
+        linger off{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &off, sizeof off);
+        break;
       } else {
         hold(fd, s.ms);
       }

@@ -1,24 +1,32 @@
 // qg get: download one http:// URL into a file with GETHTTP.
 //
-// Exit status: 0 saved; 1 the server answered with an error status; 2 bad
-// command line, URL or a text too long for the request; 3 network failure
-// (lookup, connect, send, receive, stall); 4 the output file could not be
-// created or written; 5 the reply was cut short or is not HTTP; 130
-// cancelled with Ctrl-C.
+// Exit status from qg's one table (exit_codes.h): 0 saved; 3 cancelled; 4
+// bad command line, URL or a text too long for the request; 5 the output
+// file could not be created or written; 6 network failure (lookup,
+// connect, send, a reset, a stall); 7 the server's reply was an error
+// status, a redirect, invalid or cut short.  A failed download never
+// changes an existing output file.
+#include <errno.h>
+#include <glob.h>
 #include <netdb.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <utility>
 
 #include "commands.h"
+#include "exit_codes.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 #include "terminal_host.h"
@@ -89,6 +97,24 @@ bool split_host_port(const std::string& text, std::string* host, uint32_t* port,
   return true;
 }
 
+// A space in the path goes out percent-encoded; other control characters
+// have no business in a URL and would break the request line.
+bool encode_path(std::string* path, std::string* error) {
+  std::string encoded;
+  for (char c : *path) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte == ' ') {
+      encoded += "%20";
+    } else if (byte < 0x20 || byte == 0x7f) {
+      return refuse(error, "the URL holds a control character (byte " + std::to_string(byte) + ")");
+    } else {
+      encoded += c;
+    }
+  }
+  *path = encoded;
+  return true;
+}
+
 // http://host[:port][/path][?query][#fragment]; false with a message.
 bool parse_url(const std::string& text, Url* url, std::string* error) {
   if (starts_with_nocase(text, "https://"))
@@ -102,6 +128,11 @@ bool parse_url(const std::string& text, Url* url, std::string* error) {
   if (url->path[0] == '?') url->path = "/" + url->path;
   if (url->authority.find('@') != std::string::npos)
     return refuse(error, "put the user name and password in --user, not in the URL");
+  if (!encode_path(&url->path, error)) return false;
+  for (char c : url->authority) {
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7f)
+      return refuse(error, "the host name holds a space or a control character");
+  }
   return split_host_port(url->authority, &url->host, &url->port, error);
 }
 
@@ -113,6 +144,7 @@ struct Progress {
   uint32_t progress_message = 0;
   uint32_t cancel_message = 0;
   bool size_known = false;  // a percentage above 0 has been reported
+  std::string receiving;    // the library's temporary file, once found
   std::chrono::steady_clock::time_point start;
   std::chrono::steady_clock::time_point last_draw;
 };
@@ -136,15 +168,36 @@ std::string human_bytes(double n) {
   return text;
 }
 
-// Redrawn at most ten times a second, and always at 100 percent.  The
-// library writes each chunk before it reports, so the file's size is the
-// count received.
+// The bytes received so far.  The library writes each chunk before it
+// reports, into a new file named OUTPUT.<8 hex digits>.part beside the
+// output; the newest such file is the one being received.
+long long received_bytes(Progress& p) {
+  struct stat st;
+  if (!p.receiving.empty() && ::stat(p.receiving.c_str(), &st) == 0)
+    return static_cast<long long>(st.st_size);
+  p.receiving.clear();
+  glob_t found;
+  std::string pattern =
+      p.output + ".[0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f][0-9a-f].part";
+  if (::glob(pattern.c_str(), GLOB_NOSORT, nullptr, &found) != 0) return 0;
+  long long newest = -1, size = 0;
+  for (size_t i = 0; i < found.gl_pathc; ++i) {
+    if (::stat(found.gl_pathv[i], &st) != 0 || st.st_mtime < newest) continue;
+    newest = st.st_mtime;
+    size = st.st_size;
+    p.receiving = found.gl_pathv[i];
+  }
+  ::globfree(&found);
+  return size;
+}
+
+// Redrawn at most ten times a second, and always at 100 percent.
 void draw(Progress& p, long percent, bool force) {
   auto now = std::chrono::steady_clock::now();
   if (!force && now - p.last_draw < std::chrono::milliseconds(100)) return;
   p.last_draw = now;
   double seconds = std::chrono::duration<double>(now - p.start).count();
-  double bytes = static_cast<double>(file_size(p.output));
+  double bytes = static_cast<double>(received_bytes(p));
   std::string line = "\r" + human_bytes(bytes);
   if (seconds > 0.05) line += "  " + human_bytes(bytes / seconds) + "/s";
   if (p.size_known) line += "  " + std::to_string(percent) + "%";
@@ -161,16 +214,36 @@ intptr_t window_proc(void*, RZ_HWND, uint32_t message, uintptr_t, intptr_t lpara
   return 0;
 }
 
-// The first Ctrl-C asks the download to stop at its next report; a second
-// one ends qg at once (a stalled server may not send that report soon).
+// The handler the shared binding installed: it posts the cancel message.
+void (*g_post_cancel)(int) = nullptr;
+
+// Says at once that qg is stopping (a lookup or a connect may take a while
+// to notice), then hands over to the handler that posts the cancel.
+void on_first_interrupt(int signal_number) {
+  static const char kStopping[] = "\nqg: stopping (press Ctrl-C again to quit at once)\n";
+  ssize_t ignored = ::write(STDERR_FILENO, kStopping, sizeof kStopping - 1);
+  (void)ignored;
+  if (g_post_cancel) g_post_cancel(signal_number);
+}
+
+// The first Ctrl-C asks the download to stop (a receive it cuts short sees
+// the cancel at once); a second one ends qg at once.
 void install_host(Progress* p) {
   g_progress = p;
   rz_host_set_window_proc(window_proc, nullptr);
   qg::bind_progress_and_interrupt(&p->progress_message, &p->cancel_message);
+  struct sigaction bound;
+  if (sigaction(SIGINT, nullptr, &bound) == 0 && !(bound.sa_flags & SA_SIGINFO) &&
+      bound.sa_handler != SIG_DFL && bound.sa_handler != SIG_IGN) {
+    g_post_cancel = bound.sa_handler;
+    bound.sa_handler = on_first_interrupt;
+    sigaction(SIGINT, &bound, nullptr);
+  }
 }
 
 void remove_host() {
   qg::unbind_interrupt();
+  g_post_cancel = nullptr;
   rz_host_set_window_proc(nullptr, nullptr);
   g_progress = nullptr;
 }
@@ -193,56 +266,175 @@ std::string status_text(int32_t status) {
       return "not found";
     case 407:
       return "the proxy wants credentials";
+    case 206:
+      return "a part of the file, which was not asked for";
     default:
-      return status >= 500 ? "a server error" : "an error status";
+      return status >= 500 ? "a server error" : "not the file";
+  }
+}
+
+// The response header lines of one download, read back from the header log.
+struct HeaderLog {
+  std::string path;
+  bool own = false;              // a private file qg removes afterwards
+  std::set<std::string> before;  // "key=value" lines there before the call
+};
+
+std::set<std::string> log_lines(const std::string& path) {
+  std::set<std::string> lines;
+  std::ifstream in(path);
+  std::string line;
+  bool in_section = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') {
+      in_section = line == "[result]";
+    } else if (in_section && line.find('=') != std::string::npos) {
+      lines.insert(line);
+    }
+  }
+  return lines;
+}
+
+// The Location value among the lines this download logged, or "".
+std::string logged_location(const HeaderLog& log) {
+  for (const std::string& line : log_lines(log.path)) {
+    if (log.before.count(line)) continue;
+    std::string value = line.substr(line.find('=') + 1);
+    if (starts_with_nocase(value, "location:")) {
+      size_t start = value.find_first_not_of(" \t", 9);
+      return start == std::string::npos ? "" : value.substr(start);
+    }
+  }
+  return "";
+}
+
+// Why the output file could not be made or written, as the system words it:
+// a probe creates a file in the same folder the way the download does.
+std::string file_reason(const std::string& output) {
+  struct stat st;
+  if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
+  size_t slash = output.rfind('/');
+  std::string folder = slash == std::string::npos ? "."
+                       : slash == 0               ? "/"
+                                                  : output.substr(0, slash);
+  std::string probe = folder + "/.qg-probe-XXXXXX";
+  int fd = ::mkstemp(&probe[0]);
+  if (fd < 0) return std::strerror(errno);
+  struct statvfs fs;
+  bool full = ::fstatvfs(fd, &fs) == 0 && fs.f_bavail == 0;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return full ? std::strerror(ENOSPC) : "";
+}
+
+int file_error(const std::string& what, const std::string& output) {
+  std::string reason = file_reason(output);
+  return qg::fail(qg::kExitFileError, what + " " + output + (reason.empty() ? "" : ": " + reason) +
+                                          "; an existing file there is left as it was");
+}
+
+int server_error(const std::string& text) {
+  return qg::fail(qg::kExitServer, text + "; nothing saved");
+}
+
+// The exit status and one line for the results that come from the server.
+int report_server(int32_t r, const HeaderLog& log) {
+  if (r >= 100 && r <= 999) {
+    std::string text = "the server answered " + std::to_string(r) + ", " + status_text(r);
+    std::string location = r >= 300 && r <= 399 ? logged_location(log) : "";
+    if (!location.empty()) text += ", to " + location + " (fetch that URL to follow it)";
+    return server_error(text);
+  }
+  switch (r) {
+    case GETHTTP_BODY_SHORT:
+      return server_error("the server closed the connection before the whole file arrived");
+    case GETHTTP_HEADER_SHORT:
+      return server_error("the server closed the connection before the end of its reply header");
+    case GETHTTP_NOT_HTTP:
+      return server_error("the reply is not an HTTP response");
+    case GETHTTP_BAD_HEADER:
+      return server_error(
+          "the reply header is invalid (its length cannot be read, lengths disagree, or a line "
+          "holds a NUL or a stray CR)");
+    case GETHTTP_UNSUPPORTED_CODING:
+      return server_error("the reply uses a transfer coding (chunked), which qg does not decode");
+    default:
+      return qg::fail(qg::kExitNetwork, "download failed with result " + std::to_string(r));
   }
 }
 
 // The exit status and one line for every result of GETHTTP.
-int report(int32_t r, const GetArgs& a, const Url& url) {
-  std::string bytes = std::to_string(file_size(a.output)) + " bytes";
+int report(int32_t r, const GetArgs& a, const Url& url, const HeaderLog& log) {
   if (r == 0) {
-    std::printf("%s: %s\n", a.output.c_str(), bytes.c_str());
-    return 0;
+    std::printf("%s: %lld bytes\n", a.output.c_str(), file_size(a.output));
+    return qg::kExitOk;
   }
+  std::string peer = a.proxy.empty() ? url.authority : a.proxy;
   if (r >= GETHTTP_LOOKUP_FAILED) {
     int e = r - GETHTTP_LOOKUP_FAILED;
-    std::string peer = a.proxy.empty() ? url.host : a.proxy;
+    std::string host = a.proxy.empty() ? url.host : a.proxy;
     // The library reports the resolver's code made positive.
-    return qg::fail(3, "cannot find host " + peer + ": " + gai_strerror(EAI_NONAME < 0 ? -e : e));
+    return qg::fail(qg::kExitNetwork,
+                    "cannot find host " + host + ": " + gai_strerror(EAI_NONAME < 0 ? -e : e));
   }
-  if (r >= 100 && r <= 999)
-    return qg::fail(
-        1, "the server answered " + std::to_string(r) + ", " + status_text(r) + "; nothing saved");
   switch (r) {
     case GETHTTP_TOO_LONG:
-      return qg::fail(2,
+      return qg::fail(qg::kExitUsage,
                       "too long for the request: host, path, output file, user and password "
                       "take at most 255 characters each, the request 1023");
+    case GETHTTP_BAD_TEXT:
+      return qg::fail(qg::kExitUsage, "a control character in the URL or --user-agent");
     case GETHTTP_NO_SOCKET:
-      return qg::fail(3, "cannot create a socket");
+      return qg::fail(qg::kExitNetwork, "cannot create a socket");
     case GETHTTP_NO_CONNECT:
-      return qg::fail(3, "cannot connect to " + (a.proxy.empty() ? url.authority : a.proxy));
+      return qg::fail(qg::kExitNetwork, "cannot connect to " + peer);
     case GETHTTP_SEND_FAILED:
-      return qg::fail(3, "cannot send the request");
-    case GETHTTP_CANNOT_CREATE:
-      return qg::fail(4, "cannot create " + a.output);
-    case GETHTTP_WRITE_FAILED:
-      return qg::fail(4, "cannot write " + a.output + " (" + bytes + " written)");
+      return qg::fail(qg::kExitNetwork, "cannot send the request to " + peer);
     case GETHTTP_RECEIVE_FAILED:
-      return qg::fail(3, "receiving failed, or nothing arrived for " +
-                             std::to_string(a.timeout_seconds) + " s; " + a.output + " holds " +
-                             bytes);
-    case GETHTTP_BODY_SHORT:
-      return qg::fail(5, "the server closed the connection before the whole file arrived; " +
-                             a.output + " holds " + bytes);
+      return qg::fail(qg::kExitNetwork,
+                      "the connection to " + peer + " was reset while receiving; nothing saved");
+    case GETHTTP_STALLED:
+      return qg::fail(qg::kExitNetwork, "nothing arrived from " + peer + " for " +
+                                            std::to_string(a.timeout_seconds) +
+                                            " s; nothing saved");
+    case GETHTTP_CANNOT_CREATE:
+      return file_error("cannot create", a.output);
+    case GETHTTP_WRITE_FAILED:
+      return file_error("cannot write", a.output);
     case GETHTTP_CANCELLED:
-      return qg::fail(130, "cancelled; " + a.output + " holds " + bytes);
-    case GETHTTP_NOT_HTTP:
-      return qg::fail(5, "the reply is not an HTTP response");
+      return qg::fail(qg::kExitCancelled, "cancelled; nothing saved");
     default:
-      return qg::fail(3, "download failed with result " + std::to_string(r));
+      return report_server(r, log);
   }
+}
+
+// Every download logs its header lines, so that a redirect can name its
+// target: into the log asked for, or into a private file removed afterwards.
+bool open_header_log(const GetArgs& a, HeaderLog* log) {
+  if (a.log_headers || !a.header_log.empty()) {
+    log->path = rz_host_header_log();
+    log->before = log_lines(log->path);
+    return true;
+  }
+  const char* tmp = std::getenv("TMPDIR");
+  std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/qg-headers-XXXXXX";
+  int fd = ::mkstemp(&path[0]);
+  if (fd < 0) return false;
+  ::close(fd);
+  if (rz_host_set_header_log(path.c_str()) != 0) {
+    ::unlink(path.c_str());
+    return false;
+  }
+  log->path = path;
+  log->own = true;
+  return true;
+}
+
+void close_header_log(const HeaderLog& log) {
+  if (!log.own) return;
+  ::unlink(log.path.c_str());
+  rz_host_set_header_log(nullptr);
 }
 
 // ---- The command -------------------------------------------------------
@@ -250,47 +442,52 @@ int report(int32_t r, const GetArgs& a, const Url& url) {
 int run_get(const GetArgs& a) {
   Url url;
   std::string error;
-  if (!parse_url(a.url, &url, &error)) return qg::fail(2, error);
+  if (!parse_url(a.url, &url, &error)) return qg::fail(qg::kExitUsage, error);
   std::string proxy_host;
   uint32_t proxy_port = 0;
   if (!a.proxy.empty() && !split_host_port(a.proxy, &proxy_host, &proxy_port, &error))
-    return qg::fail(2, "--proxy: " + error);
+    return qg::fail(qg::kExitUsage, "--proxy: " + error);
   std::string user, password;
   if (!a.user.empty()) {
     size_t colon = a.user.find(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == a.user.size())
-      return qg::fail(2, "--user takes USER:PASSWORD, both non-empty");
+      return qg::fail(qg::kExitUsage, "--user takes USER:PASSWORD, both non-empty");
     if (a.user.size() > 170)
-      return qg::fail(2, "--user: user and password take at most 170 characters together");
+      return qg::fail(qg::kExitUsage,
+                      "--user: user and password take at most 170 characters together");
     user = a.user.substr(0, colon);
     password = a.user.substr(colon + 1);
   }
   if (a.timeout_seconds == 0 || a.timeout_seconds > 86400)
-    return qg::fail(2, "--timeout takes 1 to 86400 seconds");
+    return qg::fail(qg::kExitUsage, "--timeout takes 1 to 86400 seconds");
   if (!a.header_log.empty() && rz_host_set_header_log(a.header_log.c_str()) != 0)
-    return qg::fail(2, "--header-log: path too long");
+    return qg::fail(qg::kExitUsage, "--header-log: path too long");
   rz_host_set_stall_time(a.timeout_seconds * 1000);
 
   Progress progress;
   progress.output = a.output;
   progress.bar = ::isatty(STDERR_FILENO) != 0;
   progress.start = std::chrono::steady_clock::now();
+  HeaderLog log;
+  bool logging = open_header_log(a, &log);
   install_host(&progress);
   if (WEBSTARTUP() != 0) {
     remove_host();
-    return qg::fail(3, "the socket library would not start");
+    close_header_log(log);
+    return qg::fail(qg::kExitNetwork, "the socket library would not start");
   }
   bool proxied = !a.proxy.empty();
   // Through a proxy the absolute URL carries the port; directly it goes apart.
   const std::string& host = proxied ? url.authority : url.host;
-  int32_t r =
-      GETHTTP(host.c_str(), url.path.c_str(), a.output.c_str(), 0, 0, url.port, user.c_str(),
-              password.c_str(), proxied ? 1 : 0, proxy_host.c_str(), proxy_port,
-              a.log_headers || !a.header_log.empty() ? 1 : 0, a.user_agent.c_str());
+  int32_t r = GETHTTP(host.c_str(), url.path.c_str(), a.output.c_str(), 0, 0, url.port,
+                      user.c_str(), password.c_str(), proxied ? 1 : 0, proxy_host.c_str(),
+                      proxy_port, logging ? 1 : 0, a.user_agent.c_str());
   WEBCLEANUP();
   if (progress.bar) std::fprintf(stderr, "\r%60s\r", "");
   remove_host();
-  return report(r, a, url);
+  int status = report(r, a, url, log);
+  close_header_log(log);
+  return status;
 }
 
 void add_get(CLI::App& root, int& exit_code) {
@@ -310,10 +507,12 @@ void add_get(CLI::App& root, int& exit_code) {
                   "Give up when nothing arrives for this many seconds")
       ->capture_default_str();
   cmd->footer(
-      "Exit status: 0 saved, 1 error status from the server, 2 usage, 3 network,\n"
-      "4 output file, 5 reply cut short or not HTTP, 130 cancelled (Ctrl-C; press it\n"
-      "twice to quit at once).  On a terminal a bar shows the bytes received, the\n"
-      "rate and, once the server's announced size gives one, the percentage.");
+      "Exit status: 0 saved, 3 cancelled (Ctrl-C; press it twice to quit at once),\n"
+      "4 usage, 5 output file, 6 network (no connection, a reset, nothing arrived\n"
+      "in time), 7 the server's reply (an error status, a redirect, invalid or cut\n"
+      "short).  A failed download leaves an existing output file as it was.  On a\n"
+      "terminal a bar shows the bytes received, the rate and, once the server's\n"
+      "announced size gives one, the percentage.");
   cmd->callback([args, &exit_code] { exit_code = run_get(*args); });
 }
 

@@ -46,6 +46,13 @@ FileHandle posix_create_rw(const char* path) {
   return handle_of(::open(p.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
 }
 
+// O_EXCL with O_CREAT never follows a link at the last component; O_NOFOLLOW
+// says so again for systems that read it alone.
+FileHandle posix_create_new(const char* path) {
+  std::string p = native_path(path);
+  return handle_of(::open(p.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+}
+
 int32_t posix_read(FileHandle h, void* buffer, uint32_t n) {
   if (h == kNoFile) return -1;
   for (;;) {
@@ -220,6 +227,7 @@ const FileOps kPosixFileOps = {
     posix_create_temp_at,
     posix_rename_at,
     posix_remove_at,
+    posix_create_new,
 };
 
 }  // namespace

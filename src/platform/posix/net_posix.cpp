@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
@@ -105,25 +106,27 @@ int32_t posix_send(SocketHandle h, const void* data, uint32_t n) {
   }
 }
 
-int posix_wait_readable(SocketHandle h, uint32_t timeout_ms) {
-  if (h == kNoSocket) return kNetFailed;
-  struct pollfd p = {fd_of(h), POLLIN, 0};
-  int wait = timeout_ms > 0x7fffffffu ? 0x7fffffff : static_cast<int>(timeout_ms);
-  int rc = ::poll(&p, 1, wait);
-  if (rc < 0) return errno == EINTR ? kNetWaitOver : kNetFailed;
-  if (rc == 0) return kNetWaitOver;
-  // POLLHUP and POLLERR are reported as ready: receive() then tells the end
-  // of the stream (0) from a failure (-1).
-  return kNetReady;
+// SO_RCVTIMEO holds milliseconds to the microsecond; 0 would mean "wait
+// for ever", so the shortest limit is 1 ms.
+int posix_set_receive_timeout(SocketHandle h, uint32_t timeout_ms) {
+  if (h == kNoSocket) return -1;
+  if (timeout_ms == 0) timeout_ms = 1;
+  struct timeval limit;
+  limit.tv_sec = static_cast<time_t>(timeout_ms / 1000u);
+  limit.tv_usec = static_cast<suseconds_t>((timeout_ms % 1000u) * 1000u);
+  return ::setsockopt(fd_of(h), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 ? 0 : -1;
 }
 
+// An interrupted receive is handed back, not retried: the caller may have a
+// cancel waiting (Ctrl-C) and decides itself whether to go on.
 int32_t posix_receive(SocketHandle h, void* buffer, uint32_t n) {
-  if (h == kNoSocket) return -1;
-  for (;;) {
-    ssize_t got = ::recv(fd_of(h), buffer, n, 0);
-    if (got < 0 && errno == EINTR) continue;
-    return got < 0 ? -1 : static_cast<int32_t>(got);
-  }
+  if (h == kNoSocket) return kNetFailed;
+  if (n > 0x7fffffffu) n = 0x7fffffffu;
+  ssize_t got = ::recv(fd_of(h), buffer, n, 0);
+  if (got >= 0) return static_cast<int32_t>(got);
+  if (errno == EINTR) return kNetInterrupted;
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return kNetTimedOut;
+  return kNetFailed;
 }
 
 int posix_close(SocketHandle h) {
@@ -140,9 +143,10 @@ uint32_t posix_now_ms() {
 }
 
 const NetOps kPosixNetOps = {
-    posix_start,         posix_stop,        posix_parse_address, posix_lookup_host,
-    posix_service_port,  posix_open_stream, posix_connect,       posix_send,
-    posix_wait_readable, posix_receive,     posix_close,         posix_now_ms,
+    posix_start,       posix_stop,         posix_parse_address,
+    posix_lookup_host, posix_service_port, posix_open_stream,
+    posix_connect,     posix_send,         posix_set_receive_timeout,
+    posix_receive,     posix_close,        posix_now_ms,
 };
 
 }  // namespace

@@ -38,6 +38,13 @@ FileHandle win_create_rw(const char* path) {
                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// CREATE_NEW fails on any existing name, a reparse point included.
+FileHandle win_create_new(const char* path) {
+  if (!path || !*path) return kNoFile;
+  return file_of(::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 int32_t win_read(FileHandle f, void* buffer, uint32_t n) {
   if (f == kNoFile) return -1;
   // The count is returned as a signed 32-bit number.
@@ -312,6 +319,7 @@ const FileOps kWinFileOps = {
     win_create_temp_at,
     win_rename_at,
     win_remove_at,
+    win_create_new,
 };
 
 }  // namespace

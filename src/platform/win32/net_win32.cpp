@@ -89,26 +89,28 @@ int32_t win_send(SocketHandle h, const void* data, uint32_t n) {
   return put <= 0 ? -1 : static_cast<int32_t>(put);
 }
 
-// select() marks the socket readable for data, for the end of the stream and
-// for a reset; receive() then tells them apart.
-int win_wait_readable(SocketHandle h, uint32_t timeout_ms) {
-  if (h == kNoSocket) return kNetFailed;
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(socket_of(h), &readable);
-  timeval wait;
-  wait.tv_sec = static_cast<long>(timeout_ms / 1000u);
-  wait.tv_usec = static_cast<long>((timeout_ms % 1000u) * 1000u);
-  int rc = ::select(0, &readable, nullptr, nullptr, &wait);
-  if (rc == SOCKET_ERROR) return kNetFailed;
-  return rc == 0 ? kNetWaitOver : kNetReady;
+// SO_RCVTIMEO takes a DWORD of milliseconds here; 0 would mean "wait for
+// ever", so the shortest limit is 1 ms.
+int win_set_receive_timeout(SocketHandle h, uint32_t timeout_ms) {
+  if (h == kNoSocket) return -1;
+  DWORD limit = timeout_ms ? timeout_ms : 1;
+  return ::setsockopt(socket_of(h), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limit),
+                      sizeof limit) == 0
+             ? 0
+             : -1;
 }
 
+// No signal interrupts a receive here; WSAEINTR comes only from a blocking
+// call cancelled by the socket library.
 int32_t win_receive(SocketHandle h, void* buffer, uint32_t n) {
-  if (h == kNoSocket) return -1;
+  if (h == kNoSocket) return kNetFailed;
   if (n > 0x7fffffffu) n = 0x7fffffffu;
   int got = ::recv(socket_of(h), static_cast<char*>(buffer), static_cast<int>(n), 0);
-  return got < 0 ? -1 : static_cast<int32_t>(got);
+  if (got >= 0) return static_cast<int32_t>(got);
+  int error = ::WSAGetLastError();
+  if (error == WSAETIMEDOUT) return kNetTimedOut;
+  if (error == WSAEINTR) return kNetInterrupted;
+  return kNetFailed;
 }
 
 int win_close(SocketHandle h) {
@@ -121,8 +123,9 @@ uint32_t win_now_ms() {
 }
 
 const NetOps kWinNetOps = {
-    win_start,   win_stop, win_parse_address, win_lookup_host, win_service_port, win_open_stream,
-    win_connect, win_send, win_wait_readable, win_receive,     win_close,        win_now_ms,
+    win_start,       win_stop,    win_parse_address, win_lookup_host,         win_service_port,
+    win_open_stream, win_connect, win_send,          win_set_receive_timeout, win_receive,
+    win_close,       win_now_ms,
 };
 
 }  // namespace
