@@ -1,8 +1,9 @@
 // The plain-program side of a fuzz target: replays the files (or the files
 // of the folders) named on the command line through LLVMFuzzerTestOneInput,
 // which is how CTest runs a seed corpus.  Built with libFuzzer (RZ_LIBFUZZER
-// defined) the fuzzer brings its own main(); a target that must clean up
-// after the replay defines RZ_FUZZ_OWN_MAIN and calls rz_fuzz::replay.
+// defined) the fuzzer brings its own main(); a target that replays in its
+// own way, or cleans up after, defines RZ_FUZZ_OWN_MAIN and calls
+// rz_fuzz::replay.
 #pragma once
 
 #ifndef RZ_LIBFUZZER
@@ -17,8 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace rz_fuzz {
 
-// Replays every file named; returns how many, or -1 when one cannot be read.
-inline int replay(int argc, char** argv) {
+// Replays every file named through target; returns how many, or -1 when one
+// cannot be read.
+inline int replay(int argc, char** argv,
+                  int (*target)(const uint8_t*, size_t) = LLVMFuzzerTestOneInput) {
   namespace fs = std::filesystem;
   int replayed = 0;
   for (int i = 1; i < argc; ++i) {
@@ -39,7 +42,7 @@ inline int replay(int argc, char** argv) {
                                 std::istreambuf_iterator<char>());
       // A copy of exactly the file's size, so that a read past it is caught.
       std::vector<uint8_t> exact(data);
-      LLVMFuzzerTestOneInput(exact.data(), exact.size());
+      target(exact.data(), exact.size());
       ++replayed;
     }
   }
