@@ -120,12 +120,18 @@ int walk(ExtractArgs& a, const qg::WalkStart& start, bool test_only, qg::Termina
 
 int run_extract(ExtractArgs a, bool test_only) {
   if (a.yes && a.no) return qg::fail(kExitUsage, "--yes and --no exclude each other");
-  qg::WalkStart start;
-  if (int status = qg::start_walk(a.archive, a.offset, &start)) return status;
   qg::TerminalHost host;
   host.answer = a.yes ? qg::Answer::yes : a.no ? qg::Answer::no : qg::Answer::ask;
   host.progress_bar = ::isatty(2) != 0;
+  // The signals cancel from the start, so that one that arrives while the
+  // archive is being found ends with the same status as one during an entry.
   qg::install_terminal_host(&host);
+  qg::WalkStart start;
+  int found = qg::start_walk(a.archive, a.offset, &start);
+  if (found != kExitOk || qg::cancel_requested()) {
+    qg::remove_terminal_host();
+    return found != kExitOk ? found : kExitCancelled;
+  }
   QEN_RESETDLL();
   UDF1(start.offset, 2961);
   if (a.has_password) QEN_DECRYPTKEY(a.password.c_str());
