@@ -1,5 +1,10 @@
 #include "fields.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace setup {
 
 namespace {
@@ -107,6 +112,32 @@ bool parse_num(const std::string& text, uint64_t* v) {
     r = r * 10 + d;
   }
   *v = r;
+  return true;
+}
+
+bool read_lines(const std::string& path, std::vector<std::string>* lines, size_t limit) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::string data;
+  char buf[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || data.size() + static_cast<size_t>(n) > limit) {
+      ::close(fd);
+      return false;
+    }
+    data.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  lines->clear();
+  size_t at = 0;
+  while (at < data.size()) {
+    size_t end = data.find('\n', at);
+    if (end == std::string::npos) end = data.size();
+    lines->push_back(data.substr(at, end - at));
+    at = end + 1;
+  }
   return true;
 }
 

@@ -33,4 +33,9 @@ bool from_hex(const std::string& hex, std::string* bytes);
 std::string num(uint64_t v);
 bool parse_num(const std::string& text, uint64_t* v);
 
+// Reads a whole file (at most limit bytes) into lines without their '\n';
+// false when it cannot be read or is larger.
+bool read_lines(const std::string& path, std::vector<std::string>* lines,
+                size_t limit = 256u << 20);
+
 }  // namespace setup

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "registry.h"
 #include "ui.h"
@@ -170,11 +169,10 @@ int Journal::back_up(const std::string& path, const std::string& backup_dir) {
 }
 
 bool read_journal(const std::string& path, std::vector<Fields>* records) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string line;
+  std::vector<std::string> lines;
+  if (!read_lines(path, &lines)) return false;
   records->clear();
-  while (std::getline(in, line)) {
+  for (const std::string& line : lines) {
     Fields f;
     // A torn last line (the process died while writing it) is ignored: its
     // change was never made.

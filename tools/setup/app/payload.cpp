@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "host.h"
 #include "install.h"
@@ -40,11 +39,12 @@ int ensure_password(Installation& in) {
   if (in.password_set) return kStepOk;
   std::string pw;
   if (!in.opt.password_file.empty()) {
-    std::ifstream f(in.opt.password_file, std::ios::binary);
-    if (!f || !std::getline(f, pw)) {
+    std::vector<std::string> lines;
+    if (!read_lines(in.opt.password_file, &lines, 4096) || lines.empty()) {
       in.ui.error("cannot read the password file " + shown(in.opt.password_file));
       return kStepFailed;
     }
+    pw = lines[0];
     if (!pw.empty() && pw.back() == '\r') pw.pop_back();
   } else if (!in.ui.ask_secret("Password: ", &pw)) {
     in.ui.error("the payload is encrypted: a password is needed (--password-file FILE)");

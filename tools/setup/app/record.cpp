@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 
 #include "raziza3z.h"
 
@@ -68,11 +67,11 @@ int write_record(const std::string& path, const InstallRecord& r) {
 }
 
 bool read_record(const std::string& path, InstallRecord* out) {
-  std::ifstream in(path, std::ios::binary);
-  std::string line;
-  if (!in || !std::getline(in, line) || line != "qg-setup-record 1") return false;
+  std::vector<std::string> lines;
+  if (!read_lines(path, &lines) || lines.empty() || lines[0] != "qg-setup-record 1") return false;
   *out = InstallRecord{};
-  while (std::getline(in, line)) {
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
     Fields f;
     if (!split_fields(line, &f) || f.empty()) return false;
     uint64_t root = 0;

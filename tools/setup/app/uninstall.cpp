@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "install.h"
 #include "raziza3z.h"
@@ -186,12 +185,12 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
 }
 
 int run_installed(Ui& ui) {
-  std::ifstream in(store_path(), std::ios::binary);
+  std::vector<std::string> lines;
+  read_lines(store_path(), &lines);
   const std::string roots[] = {"[HKEY_CURRENT_USER\\", "[HKEY_LOCAL_MACHINE\\"};
   const std::string sub = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-  std::string line;
   int found = 0;
-  while (std::getline(in, line)) {
+  for (std::string line : lines) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     for (int r = 0; r < 2; ++r) {
       const std::string& head = roots[r];
