@@ -7,6 +7,7 @@
 
 #include "archive_tools.h"
 #include "commands.h"
+#include "installer_tools.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 #include "terminal_host.h"
@@ -34,6 +35,7 @@ struct ExtractArgs {
 struct Tally {
   unsigned done = 0, skipped = 0, failed = 0;
   bool cancelled = false;
+  std::vector<uint32_t> extracted;  // entry numbers, for an installer's metadata
 };
 
 // Makes sure a password is set before an encrypted entry.
@@ -85,7 +87,7 @@ int walk(ExtractArgs& a, bool test_only, qg::TerminalHost& host, Tally& t) {
   char path[256];
   std::memcpy(path, a.archive.c_str(), a.archive.size() + 1);
   EntryInfo info;
-  for (;;) {
+  for (uint32_t index = 0;; ++index) {
     int32_t r = QEN_NEXTLOOP(path, 0, &info);
     if (r == 1) return kExitOk;
     if (r != 0) return qg::fail(kExitUnusable, a.archive + ": " + qg::nextloop_message(r));
@@ -103,6 +105,7 @@ int walk(ExtractArgs& a, bool test_only, qg::TerminalHost& host, Tally& t) {
     r = QEN_UNPACK(info.name, spare, path, a.destination.c_str(), options);
     qg::end_progress_line(&host);
     if (safe) count(r, info, test_only, t);
+    if (safe && r == 0) t.extracted.push_back(index);
     if (t.cancelled || drain_cancel(host)) {
       t.cancelled = true;
       return kExitCancelled;
@@ -128,6 +131,8 @@ int run_extract(ExtractArgs a, bool test_only) {
   int status = walk(a, test_only, host, t);
   QEN_RESETDLL();
   qg::remove_terminal_host();
+  if (!test_only && !t.cancelled)
+    t.failed += qg::restore_installer_metadata(a.archive, a.destination, t.extracted);
   if (test_only) {
     std::printf("%u entries OK, %u failed%s\n", t.done, t.failed, t.cancelled ? ", cancelled" : "");
   } else {

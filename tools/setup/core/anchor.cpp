@@ -5,12 +5,11 @@
 
 namespace qgsetup {
 
-namespace {
-
-// The one copy of the magic in the program.  External linkage and "used" so
-// that neither the compiler nor --gc-sections drops it while setup_anchor()
-// is referenced.
-[[gnu::used]] const SetupAnchor g_anchor = {
+// The one copy of the magic in the program.  Not const: the compiler would
+// then also write its value into the debug information (a second copy for
+// the packer to find) and could fold its fields.  Nothing writes it at run
+// time; external linkage and "used" keep it while setup_anchor() is linked.
+[[gnu::used]] SetupAnchor g_setup_anchor = {
     {0x89, 'Q', 'G', 'S', 'E', 'T', 'U', 'P', '-', 'A', 'N', 'C', 'H', 0x0D, 0x0A, 0x1A},
     {kAnchorVersion, 0, 0, 0},
     {kAnchorSize, 0, 0, 0},
@@ -18,6 +17,8 @@ namespace {
     {},
     {},
     {}};
+
+namespace {
 
 uint64_t get_le(const unsigned char* p, int n) {
   uint64_t v = 0;
@@ -32,7 +33,7 @@ void put_le(unsigned char* p, uint64_t v, int n) {
 }  // namespace
 
 const SetupAnchor* setup_anchor() {
-  const SetupAnchor* p = &g_anchor;
+  const SetupAnchor* p = &g_setup_anchor;
   // The packer changes the record in the file: the compiler must not fold
   // its fields into constants, so the pointer is opaque to it.
   asm volatile("" : "+r"(p));

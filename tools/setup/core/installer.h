@@ -78,6 +78,19 @@ struct VerifyResult {
 // and the signature.  Returns result->failure (0 when intact).
 int verify_installer(const std::string& path, const VerifyOptions& options, VerifyResult* result);
 
+// The digests that the integrity slot records, all with the slot left out:
+// the whole file, the setup program part, the setup data.
+struct InstallerDigests {
+  Digest file{}, stub{}, setup{};
+};
+
+// Reads `path` once with a fixed buffer and computes them for `layout`
+// (which must match the file's length).  Returns kVerifyOk,
+// kVerifyUnreadable, or kVerifyCancelled when `progress` returned false.
+int hash_installer(const std::string& path, const InstallerLayout& layout,
+                   const std::function<bool(uint64_t done, uint64_t total)>& progress,
+                   InstallerDigests* out);
+
 // Short name of a failure for messages ("truncated", "signature does not verify").
 const char* verify_failure_name(int failure);
 

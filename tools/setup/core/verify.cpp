@@ -45,10 +45,6 @@ int check_length(const InstallerLayout& l, VerifyResult* r) {
   return kVerifyOk;
 }
 
-struct PartDigests {
-  Digest file, stub, setup;
-};
-
 // Feeds [from, to) of a block that starts at file offset `base` to h.
 void feed(Sha256& h, const unsigned char* block, uint64_t base, uint64_t size, uint64_t from,
           uint64_t to) {
@@ -57,9 +53,12 @@ void feed(Sha256& h, const unsigned char* block, uint64_t base, uint64_t size, u
   if (lo < hi) h.update(block + (lo - base), static_cast<size_t>(hi - lo));
 }
 
-// Reads the whole file once; the whole-file and per-part digests leave the
-// slot out.  Returns kVerifyOk, kVerifyUnreadable or kVerifyCancelled.
-int hash_file(FileReader& in, const InstallerLayout& l, const VerifyOptions& o, PartDigests* d) {
+}  // namespace
+
+int hash_installer(const std::string& path, const InstallerLayout& l,
+                   const std::function<bool(uint64_t, uint64_t)>& progress, InstallerDigests* d) {
+  FileReader in;
+  if (in.open(path)) return kVerifyUnreadable;
   std::vector<unsigned char> buf(kBlock);
   uint64_t slot = l.setup_data_offset + kSlotOffset, slot_end = slot + kSlotSize;
   Sha256 file, stub, setup;
@@ -74,7 +73,7 @@ int hash_file(FileReader& in, const InstallerLayout& l, const VerifyOptions& o, 
     feed(setup, buf.data(), base, n, l.setup_data_offset, slot);
     feed(setup, buf.data(), base, n, slot_end, l.archive_offset);
     base += n;
-    if (o.progress && !o.progress(base, l.file_length)) return kVerifyCancelled;
+    if (progress && !progress(base, l.file_length)) return kVerifyCancelled;
   }
   d->file = file.final();
   d->stub = stub.final();
@@ -82,7 +81,9 @@ int hash_file(FileReader& in, const InstallerLayout& l, const VerifyOptions& o, 
   return kVerifyOk;
 }
 
-int compare_digests(const IntegritySlot& s, const PartDigests& d, VerifyResult* r) {
+namespace {
+
+int compare_digests(const IntegritySlot& s, const InstallerDigests& d, VerifyResult* r) {
   if (d.stub != s.stub_sha256)
     return set(r, kVerifyStubChanged, "the setup program part has changed (SHA-256 mismatch)");
   if (d.setup != s.setup_sha256)
@@ -154,8 +155,8 @@ int verify_installer(const std::string& path, const VerifyOptions& options, Veri
     return set(result, kVerifyUnreadable, "cannot read " + path);
   if (decode_slot(raw, &slot, &why))
     return set(result, kVerifySetupDataChanged, "the setup data has changed: " + why);
-  PartDigests d;
-  if (int r = hash_file(in, l, options, &d))
+  InstallerDigests d;
+  if (int r = hash_installer(path, l, options.progress, &d))
     return set(result, r, r == kVerifyCancelled ? "verification cancelled" : "cannot read " + path);
   if (int r = compare_digests(slot, d, result)) return r;
   if (int r = check_archive_crc(path, l, slot, result)) return r;
