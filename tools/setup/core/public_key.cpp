@@ -1,10 +1,9 @@
 // Ed25519 public keys in PEM: what `openssl pkey -pubout` writes, read
 // without OpenSSL's key machinery (which the setup program does not link).
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
+#include "file_reader.h"
 #include "installer.h"
 
 namespace qgsetup {
@@ -71,11 +70,12 @@ int parse_public_key_pem(const std::string& text, Digest* key, std::string* erro
 }
 
 int read_public_key_pem(const std::string& path, Digest* key, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return fail(error, "cannot read the key file " + path);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (text.size() > 65536) return fail(error, "not a PEM public key: " + path);
-  if (parse_public_key_pem(text, key, error)) {
+  // A PEM public key is a few hundred bytes; more is not one.
+  char buf[4096];
+  FileReader in;
+  int64_t n = in.open(path) ? -1 : in.read(buf, sizeof buf);
+  if (n < 0) return fail(error, "cannot read the key file " + path);
+  if (parse_public_key_pem(std::string(buf, static_cast<size_t>(n)), key, error)) {
     if (error) *error += ": " + path;
     return 1;
   }
