@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git python3
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  zlib1g-dev libcli11-dev attr libssl-dev libsodium-dev
+  zlib1g-dev libcli11-dev attr libssl-dev libsodium-dev openssl
   liblnk-utils desktop-file-utils
   mingw-w64-tools libwine-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine64 netbase
