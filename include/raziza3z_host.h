@@ -149,6 +149,46 @@ RZ_API uint32_t rz_host_stall_time(void);
  * before the script services run, not during one. */
 RZ_API int32_t rz_host_set_registry_file(const char* path);
 
+/* Value types of the store (the Windows REG_ numbers). */
+#define RZ_REG_NONE 0
+#define RZ_REG_SZ 1
+#define RZ_REG_EXPAND_SZ 2
+#define RZ_REG_BINARY 3
+#define RZ_REG_DWORD 4
+#define RZ_REG_MULTI_SZ 7
+
+/* The typed registry for hosts (a setup program that records and restores
+ * values).  Roots are the RZ_ROOT_ codes of raziza3z.h; key paths are
+ * below the root with backslashes, names and paths compared without regard
+ * to ASCII case.  Each call reads the store afresh; each change is one
+ * atomic replace of the store under its lock, as WRITEREG's are. */
+
+/* Typed read of one value. root is an RZ_ROOT_ code, name "" the key's default value.
+ * *size holds the capacity of data on entry and the value's size on return (data may be null to ask
+ * the size). Returns 0 read; 1 the key or value does not exist; 2 data too small (*type and *size
+ * set); -1 the store cannot be read. type and size may be null when not wanted (a null size is a
+ * capacity of 0). */
+RZ_API int32_t rz_host_reg_query(int32_t root, const char* key, const char* name, uint32_t* type,
+                                 void* data, uint32_t* size);
+/* Write one value with its type (restoring a previous value), creating the key and
+ * the keys above it.  0, or -1 when the store cannot be written (also for a root
+ * code outside 1-5, a key path with an empty component, or a line break in the key
+ * path or the name, which the store cannot hold). */
+RZ_API int32_t rz_host_reg_set(int32_t root, const char* key, const char* name, uint32_t type,
+                               const void* data, uint32_t size);
+/* Delete a value: 0 deleted, 1 it did not exist, -1 the store cannot be written. */
+RZ_API int32_t rz_host_reg_delete_value(int32_t root, const char* key, const char* name);
+/* Delete a key with no values and no subkeys: 0 deleted, 1 it did not exist, 2 not empty,
+ * -1 the store cannot be written.  A root itself (an empty key path) is never deleted: 2. */
+RZ_API int32_t rz_host_reg_delete_key(int32_t root, const char* key);
+
+/* What the store met since the previous call, then cleared: 0 nothing; bit 1
+ * (RZ_STORE_WRITE_FAILED) a write failed; bit 2 (RZ_STORE_BAD_LINES) malformed lines were skipped.
+ * Lets a host see whether WRITEREG's writes landed. */
+#define RZ_STORE_WRITE_FAILED 1
+#define RZ_STORE_BAD_LINES 2
+RZ_API uint32_t rz_host_registry_status(void);
+
 #endif /* !_WIN32 */
 
 #ifdef __cplusplus

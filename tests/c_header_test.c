@@ -22,6 +22,11 @@ int main(void) {
     if (rz_host_post_message(NULL, rz_host_register_message("VORE2"), 0, 0) != 1) return 23;
     if (rz_host_take_message(&m) != 1 || m.message != rz_host_register_message("vore2")) return 24;
   }
+  {
+    uint32_t size = 0;
+    if (rz_host_reg_query(0, "K", "", NULL, NULL, &size) != 1 || RZ_REG_MULTI_SZ != 7) return 25;
+    if (rz_host_registry_status() > (RZ_STORE_WRITE_FAILED | RZ_STORE_BAD_LINES)) return 26;
+  }
 #endif
   puts("c header ok");
   return 0;

@@ -6,12 +6,15 @@
 #include "platform/profile.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "temp_dir.h"
 
@@ -265,6 +268,125 @@ TEST(ProfileWrite, ConcurrentWritersLoseNothing) {
     profile_get_string("S", ("parent" + std::to_string(i)).c_str(), "", out, sizeof out,
                        ini.c_str());
     EXPECT_STREQ(out, "p") << i;
+  }
+}
+
+// ---- encodings --------------------------------------------------------------
+
+std::string utf16le(const std::u16string& s) {
+  std::string out;
+  for (char16_t u : s) {
+    out.push_back(static_cast<char>(u & 0xff));
+    out.push_back(static_cast<char>(u >> 8));
+  }
+  return out;
+}
+
+// A script saved with a byte-order mark is read as the Windows calls read it:
+// the first section is found, and Unicode texts come out as UTF-8.
+TEST(ProfileEncoding, ByteOrderMarks) {
+  TempDir dir;
+  std::string ini = dir.file("s.ini");
+  struct {
+    const char* what;
+    std::string bytes;
+  } cases[] = {
+      {"plain", "[REG]\r\nNdx=3\r\nname=Gr\xc3\xbc\xc3\x9f\x65\r\n"},
+      {"UTF-8 with BOM", "\xEF\xBB\xBF[REG]\r\nNdx=3\r\nname=Gr\xc3\xbc\xc3\x9f\x65\r\n"},
+      {"UTF-16LE with BOM", "\xFF\xFE" + utf16le(u"[REG]\r\nNdx=3\r\nname=Gr\u00fc\u00dfe\r\n")},
+      {"UTF-16LE, no line break at the end",
+       "\xFF\xFE" + utf16le(u"[REG]\nNdx=3\nname=Gr\u00fc\u00dfe")},
+  };
+  for (const auto& c : cases) {
+    write_file(ini, c.bytes);
+    EXPECT_EQ(profile_get_int("REG", "Ndx", 0, ini.c_str()), 3u) << c.what;
+    char out[32];
+    profile_get_string("reg", "NAME", "", out, sizeof out, ini.c_str());
+    EXPECT_STREQ(out, "Gr\xc3\xbc\xc3\x9f\x65") << c.what;
+  }
+}
+
+// A write keeps the file's encoding and every other line.
+TEST(ProfileEncoding, WritesKeepTheEncoding) {
+  TempDir dir;
+  std::string ini = dir.file("s.ini");
+  struct {
+    const char* what;
+    std::string before, after;
+  } cases[] = {
+      {"UTF-16LE", "\xFF\xFE" + utf16le(u"[A]\r\nx=1\r\n"),
+       "\xFF\xFE" + utf16le(u"[A]\r\nx=1\r\nk=\u20ac\u00e9\r\n")},
+      {"UTF-8 with BOM", "\xEF\xBB\xBF[A]\r\nx=1\r\n",
+       "\xEF\xBB\xBF[A]\r\nx=1\r\nk=\xe2\x82\xac\xc3\xa9\r\n"},
+      {"plain keeps the bytes", "[A]\r\nx=1\r\n", "[A]\r\nx=1\r\nk=\x80\xe9\r\n"},
+  };
+  for (const auto& c : cases) {
+    write_file(ini, c.before);
+    // Code page 1252 text (not UTF-8): the euro sign and e acute.
+    EXPECT_EQ(profile_write_string("a", "k", "\x80\xe9", ini.c_str()), 1) << c.what;
+    EXPECT_EQ(read_file(ini), c.after) << c.what;
+  }
+}
+
+// ---- the parsed copy --------------------------------------------------------
+
+// Each change must be seen by the next lookup, whether it comes at once
+// (within one tick of the file-time clock) or after the copy has settled,
+// and whatever it keeps alike (size, inode, times).
+TEST(ProfileCopy, EveryChangeIsSeen) {
+  TempDir dir;
+  std::string ini = dir.file("s.ini");
+  struct {
+    const char* what;
+    std::function<void()> change;
+    const char* expect;
+  } cases[] = {
+      {"same size, in place", [&] { write_file(ini, "[S]\nk=BBBB\n"); }, "BBBB"},
+      {"same size, times put back",
+       [&] {
+         struct stat st;
+         ::stat(ini.c_str(), &st);
+         write_file(ini, "[S]\nk=CCCC\n");
+         struct timespec times[2] = {st.st_atim, st.st_mtim};
+         ::utimensat(AT_FDCWD, ini.c_str(), times, 0);
+       },
+       "CCCC"},
+      {"replaced by rename",
+       [&] {
+         write_file(ini + ".new", "[S]\nk=DDDD\n");
+         ::rename((ini + ".new").c_str(), ini.c_str());
+       },
+       "DDDD"},
+      {"grown", [&] { write_file(ini, "[S]\nk=EEEEEE\n"); }, "EEEEEE"},
+      {"removed", [&] { ::unlink(ini.c_str()); }, "none"},
+  };
+  for (bool settle : {false, true}) {
+    for (const auto& c : cases) {
+      write_file(ini, "[S]\nk=AAAA\n");
+      if (settle) std::this_thread::sleep_for(std::chrono::milliseconds(120));
+      char out[16];
+      profile_get_string("S", "k", "none", out, sizeof out, ini.c_str());
+      ASSERT_STREQ(out, "AAAA") << c.what;
+      if (settle) profile_get_string("S", "k", "none", out, sizeof out, ini.c_str());
+      c.change();
+      profile_get_string("S", "k", "none", out, sizeof out, ini.c_str());
+      EXPECT_STREQ(out, c.expect) << c.what << (settle ? " (settled copy)" : " (fresh copy)");
+    }
+  }
+}
+
+// Lookups in two files in turn each see their own file.
+TEST(ProfileCopy, TwoFilesInTurn) {
+  TempDir dir;
+  std::string a = dir.file("a.ini"), b = dir.file("b.ini");
+  write_file(a, "[S]\nk=a\n");
+  write_file(b, "[S]\nk=b\n");
+  for (int i = 0; i < 3; ++i) {
+    char out[4];
+    profile_get_string("S", "k", "", out, sizeof out, a.c_str());
+    EXPECT_STREQ(out, "a");
+    profile_get_string("S", "k", "", out, sizeof out, b.c_str());
+    EXPECT_STREQ(out, "b");
   }
 }
 

@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "helper_process.h"
 #include "script_fixture.h"
 
 namespace {
 
 using namespace std::string_literals;
 using rz_test::read_file;
+using rz_test::run_helper;
 using rz_test::ScriptFixture;
 
 // A value as GETREG hands it back, with the byte count that the store holds.
@@ -355,31 +357,6 @@ TEST(RegistryStore, PathChoice) {
 }
 
 // ---- other processes ------------------------------------------------------
-
-// Runs this test program again with only the given test and the environment
-// set; returns the exit status and the standard output.
-int run_helper(const std::string& test, const std::vector<std::string>& env, std::string& out) {
-  int pipe_fd[2];
-  if (::pipe(pipe_fd) != 0) return -1;
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(pipe_fd[1], 1);
-    ::close(pipe_fd[0]);
-    for (const auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
-    std::string filter = "--gtest_filter=" + test;
-    ::execl("/proc/self/exe", "test_script", filter.c_str(), "--gtest_also_run_disabled_tests",
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(pipe_fd[1]);
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(pipe_fd[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-  ::close(pipe_fd[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Helper run in a separate process: reads a value and prints it.
 TEST(RegistryHelper, DISABLED_PrintValue) {

@@ -9,16 +9,30 @@
 //     ordinary key name (scripts use it);
 //   - section and key names are compared without regard to ASCII case; when a
 //     name occurs twice, the first occurrence wins;
-//   - anything absent gives the caller's default.
+//   - anything absent gives the caller's default;
+//   - a file that begins with a byte-order mark is UTF-8 or UTF-16LE, as the
+//     Windows calls read it; its texts come out as UTF-8 (text_posix.h).
 // The writer edits the one line it changes and keeps every other byte of the
-// file; the file is replaced atomically under a lock.
+// file (in the file's own encoding); the file is replaced atomically under a
+// lock.
+//
+// Lookups come from a parsed copy of the file, which is kept only while the
+// file provably has not changed: same inode, size, and modification and
+// change times to the nanosecond.  Two changes within one tick of the
+// file-time clock can leave all of these alike, so a copy read while the
+// file's times were that recent is checked against the file's bytes until
+// they are older; a file system that keeps whole seconds is read afresh
+// every time.
 #include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/posix/path_posix.h"
 #include "platform/posix/store_file_posix.h"
+#include "platform/posix/text_posix.h"
 #include "platform/profile.h"
 
 namespace rz::plat {
@@ -135,10 +149,83 @@ uint32_t copy_list(const std::vector<std::string_view>& names, char* out, uint32
   return at;
 }
 
-std::string load(const char* file) {
+// A file parsed once: its text (decoded), its lines and an index of its
+// keys.  The lines look into text, so a copy never moves once built.
+struct ParsedFile {
+  std::string path;
+  FileStamp stamp;
+  bool settled = false;  // the stamp alone proves the file unchanged
+  std::string raw;       // the file's bytes, to check a copy that is not settled
+  FileEncoding encoding = FileEncoding::bytes;
   std::string text;
-  if (file && *file && store_read(native_path(file), text) != 0) text.clear();
-  return text;
+  std::vector<Line> lines;
+  std::unordered_map<std::string, size_t> keys;  // "section\nkey" in lower case
+};
+
+// Longer than a tick of the coarse clock that file times come from.
+constexpr int64_t kSettleNs = 50 * 1000 * 1000;
+
+std::unique_ptr<ParsedFile> g_copy;  // the file looked up last
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string index_key(std::string_view section, std::string_view key) {
+  return lower(section) + '\n' + lower(key);
+}
+
+// Times older than the settle time when the read began (at read_start) can
+// no longer be shared by a later change.
+bool settled(const FileStamp& st, int64_t read_start) {
+  int64_t latest = st.modified_ns > st.changed_ns ? st.modified_ns : st.changed_ns;
+  return st.fine() && read_start - latest > kSettleNs;
+}
+
+// Reads and parses the file; nullptr when it cannot be read.
+std::unique_ptr<ParsedFile> parse_file(const std::string& path, int64_t read_start) {
+  auto copy = std::make_unique<ParsedFile>();
+  copy->path = path;
+  if (store_read_stamped(path, copy->raw, copy->stamp) != 0) return nullptr;
+  copy->encoding = decode_text_file(copy->raw, copy->text);
+  copy->lines = parse(copy->text);
+  std::string_view section;
+  bool in_section = false;
+  for (size_t i = 0; i < copy->lines.size(); ++i) {
+    const Line& l = copy->lines[i];
+    if (l.kind == LineKind::section) {
+      section = l.name;
+      in_section = true;
+    } else if (l.kind == LineKind::key && in_section) {
+      copy->keys.emplace(index_key(section, l.name), i);  // the first one wins
+    }
+  }
+  copy->settled = settled(copy->stamp, read_start);
+  return copy;
+}
+
+// The parsed file, from the kept copy while it provably matches the file.
+const ParsedFile& parsed(const char* file) {
+  static const ParsedFile kEmpty;
+  if (!file || !*file) return kEmpty;
+  std::string path = native_path(file);
+  int64_t read_start = store_clock_ns();
+  FileStamp now;
+  if (store_stamp(path, now) != 0) return kEmpty;
+  if (g_copy && g_copy->path == path && g_copy->stamp == now && now.fine()) {
+    if (g_copy->settled) return *g_copy;
+    std::string raw;
+    FileStamp again;
+    if (store_read_stamped(path, raw, again) == 0 && again == now && raw == g_copy->raw) {
+      g_copy->settled = settled(now, read_start);
+      return *g_copy;
+    }
+  }
+  g_copy = parse_file(path, read_start);
+  return g_copy ? *g_copy : kEmpty;
 }
 
 // The default as the Windows call uses it: without trailing blanks.
@@ -225,8 +312,8 @@ void set_key(std::string& text, std::string_view section, std::string_view key,
 
 uint32_t profile_get_string(const char* section, const char* key, const char* deflt, char* out,
                             uint32_t size, const char* file) {
-  std::string text = load(file);
-  std::vector<Line> lines = parse(text);
+  const ParsedFile& copy = parsed(file);
+  const std::vector<Line>& lines = copy.lines;
   if (!section) {
     std::vector<std::string_view> names;
     for (const Line& l : lines)
@@ -244,9 +331,10 @@ uint32_t profile_get_string(const char* section, const char* key, const char* de
     if (names.empty()) return copy_out(default_of(deflt), out, size);
     return copy_list(names, out, size);
   }
-  long at = find_key(lines, sec, trim(key));
-  if (at < 0) return copy_out(default_of(deflt), out, size);
-  return copy_out(unquote(lines[at].value), out, size);
+  auto at = copy.keys.find(
+      index_key(text_for_file(sec, copy.encoding), text_for_file(trim(key), copy.encoding)));
+  if (at == copy.keys.end()) return copy_out(default_of(deflt), out, size);
+  return copy_out(unquote(lines[at->second].value), out, size);
 }
 
 uint32_t profile_get_int(const char* section, const char* key, int32_t deflt, const char* file) {
@@ -269,18 +357,23 @@ int profile_write_string(const char* section, const char* key, const char* value
   std::string_view sec = trim(section);
   std::string k = key ? std::string(trim(key)) : std::string();
   std::string v = value ? std::string(value) : std::string();
-  int rc = store_update(native_path(file), [&](std::string& text) {
+  int rc = store_update(native_path(file), [&](std::string& raw) {
+    std::string text;
+    FileEncoding encoding = decode_text_file(raw, text);
     std::string before = text;
+    std::string s8 = text_for_file(sec, encoding), k8 = text_for_file(k, encoding);
     if (!key) {
-      drop_section(text, sec);
+      drop_section(text, s8);
     } else if (!value) {
       std::vector<Line> lines = parse(text);
-      long at = find_key(lines, sec, k);
+      long at = find_key(lines, s8, k8);
       if (at >= 0) text.erase(lines[at].begin, lines[at].next - lines[at].begin);
     } else {
-      set_key(text, sec, k, v);
+      set_key(text, s8, k8, text_for_file(v, encoding));
     }
-    return text == before ? StoreEdit::keep : StoreEdit::replace;
+    if (text == before) return StoreEdit::keep;
+    raw = encode_text_file(text, encoding);
+    return StoreEdit::replace;
   });
   return rc == 0 ? 1 : 0;
 }

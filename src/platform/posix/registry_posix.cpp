@@ -20,6 +20,7 @@
 // holds the file's lock (store_update), so concurrent writers in several
 // processes lose nothing and a reader never sees half a file.  A file that
 // is not a store is never overwritten.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -56,6 +57,12 @@ struct KeyRef {
 };
 
 std::string g_host_store_path;  // set by the host through raziza3z_host.h
+// What the store met since the host last asked (rz_host_registry_status).
+std::atomic<uint32_t> g_store_status{0};
+
+void note_status(uint32_t bits) {
+  g_store_status.fetch_or(bits, std::memory_order_relaxed);
+}
 
 // ---- reading the file ----------------------------------------------------
 
@@ -309,17 +316,19 @@ Key* find_key(Store& store, std::string_view path) {
   return nullptr;
 }
 
-// A key exists when it is listed, when a key below it is listed, or when it
-// is one of the predefined keys.
-bool key_exists(const Store& store, int32_t root, std::string_view path) {
-  if (same_name(path, root_path(root))) return true;
-  for (const Key& k : store.keys) {
-    if (same_name(k.path, path)) return true;
+// A key below path (its subkey), listed in the store.
+bool has_subkey(const Store& store, std::string_view path) {
+  for (const Key& k : store.keys)
     if (k.path.size() > path.size() && k.path[path.size()] == '\\' &&
         same_name(std::string_view(k.path).substr(0, path.size()), path))
       return true;
-  }
   return false;
+}
+
+// A key exists when it is listed, when a key below it is listed, or when it
+// is one of the predefined keys.
+bool key_exists(Store& store, int32_t root, std::string_view path) {
+  return same_name(path, root_path(root)) || find_key(store, path) || has_subkey(store, path);
 }
 
 // Lists path and every key between it and its predefined key.  Returns true
@@ -356,7 +365,10 @@ int32_t load_store(Store& store) {
 template <typename Change>
 int32_t update_store(Change change) {
   std::string path = registry_store_path();
-  if (path.empty() || store_make_parents(path) != 0) return kRegWriteFailed;
+  if (path.empty() || store_make_parents(path) != 0) {
+    note_status(RZ_STORE_WRITE_FAILED);
+    return kRegWriteFailed;
+  }
   int32_t result = kRegOk;
   int rc = store_update(path, [&](std::string& text) {
     Store store;
@@ -368,7 +380,8 @@ int32_t update_store(Change change) {
     text = format_store(store);
     return StoreEdit::replace;
   });
-  if (rc < 0) return kRegWriteFailed;
+  if (rc < 0) result = kRegWriteFailed;
+  if (result != kRegOk) note_status(RZ_STORE_WRITE_FAILED);
   return result;
 }
 
@@ -410,20 +423,23 @@ int32_t posix_create_key(int32_t root, const char* sub, RegKey* key) {
   return *key ? kRegOk : kRegWriteFailed;
 }
 
-int32_t posix_query_value(RegKey key, const char* name, uint32_t* type, void* data,
-                          uint32_t* size) {
-  if (key == kNoKey) return kRegBadKey;
-  if (data && !size) return kRegInvalid;
-  Store store;
-  int32_t rc = load_store(store);
-  if (rc != kRegOk) return rc;
-  Key* k = find_key(store, ref_of(key)->path);
-  std::string_view wanted = name ? name : "";
-  const Value* found = nullptr;
+// The value named name of the key at path, or nullptr.  When a name occurs
+// twice (a hand-edited file), the last one counts, as an import would leave it.
+Value* find_value(Store& store, std::string_view path, std::string_view name) {
+  Key* k = find_key(store, path);
+  Value* found = nullptr;
   if (k) {
-    for (const Value& v : k->values)
-      if (same_name(v.name, wanted)) found = &v;
+    for (Value& v : k->values)
+      if (same_name(v.name, name)) found = &v;
   }
+  return found;
+}
+
+// RegQueryValueExA over the value at path: the type, the size, and the data
+// when data is given and *size holds it.
+int32_t query_in_store(Store& store, const std::string& path, const char* name, uint32_t* type,
+                       void* data, uint32_t* size) {
+  const Value* found = find_value(store, path, name ? name : "");
   if (!found) return kRegNotFound;
   if (type) *type = found->type;
   uint32_t needed = static_cast<uint32_t>(found->data.size());
@@ -436,27 +452,45 @@ int32_t posix_query_value(RegKey key, const char* name, uint32_t* type, void* da
   return kRegOk;
 }
 
+// Sets name in the key at path (listing the key and the keys above it).
+// Returns true when the store changed.
+bool set_in_store(Store& store, const std::string& path, const std::string& name, uint32_t type,
+                  const std::string& bytes) {
+  bool added = add_key_chain(store, path);
+  if (Value* v = find_value(store, path, name)) {
+    if (v->type == type && v->data == bytes) return added;
+    v->type = type;
+    v->data = bytes;
+    return true;
+  }
+  find_key(store, path)->values.push_back(Value{name, type, bytes});
+  return true;
+}
+
+// A value name the file can hold: no line break.
+bool storable_name(const char* name) {
+  return !name || std::strpbrk(name, "\r\n") == nullptr;
+}
+
+int32_t posix_query_value(RegKey key, const char* name, uint32_t* type, void* data,
+                          uint32_t* size) {
+  if (key == kNoKey) return kRegBadKey;
+  if (data && !size) return kRegInvalid;
+  Store store;
+  int32_t rc = load_store(store);
+  if (rc != kRegOk) return rc;
+  return query_in_store(store, ref_of(key)->path, name, type, data, size);
+}
+
 int32_t posix_set_value(RegKey key, const char* name, uint32_t type, const void* data,
                         uint32_t size) {
   if (key == kNoKey) return kRegBadKey;
   if (!data && size) return kRegInvalid;
+  if (!storable_name(name)) return kRegInvalid;
   std::string wanted = name ? name : "";
-  if (wanted.find_first_of("\r\n") != std::string::npos) return kRegInvalid;
   std::string bytes(static_cast<const char*>(data ? data : ""), size);
   const std::string& path = ref_of(key)->path;
-  return update_store([&](Store& store) {
-    add_key_chain(store, path);
-    Key* k = find_key(store, path);
-    for (Value& v : k->values) {
-      if (!same_name(v.name, wanted)) continue;
-      if (v.type == type && v.data == bytes) return false;
-      v.type = type;
-      v.data = bytes;
-      return true;
-    }
-    k->values.push_back(Value{wanted, type, bytes});
-    return true;
-  });
+  return update_store([&](Store& store) { return set_in_store(store, path, wanted, type, bytes); });
 }
 
 int32_t posix_close_key(RegKey key) {
@@ -489,6 +523,76 @@ void set_registry_store_path(const char* path) {
   g_host_store_path = path ? path : "";
 }
 
+// ---- the host's typed registry (raziza3z_host.h) ---------------------------
+
+namespace {
+
+int32_t host_query(int32_t root, const char* sub, const char* name, uint32_t* type, void* data,
+                   uint32_t* size) {
+  std::string path;
+  if (full_path(root, sub, path) != kRegOk) return 1;
+  Store store;
+  if (load_store(store) != kRegOk) return -1;
+  uint32_t capacity = size ? *size : 0;
+  int32_t rc = query_in_store(store, path, name, type, data, &capacity);
+  if (rc == kRegNotFound) return 1;
+  if (size) *size = capacity;
+  return rc == kRegMoreData ? 2 : 0;
+}
+
+int32_t host_set(int32_t root, const char* sub, const char* name, uint32_t type, const void* data,
+                 uint32_t size) {
+  std::string path;
+  if (full_path(root, sub, path) != kRegOk || !storable_name(name) || (!data && size)) return -1;
+  std::string wanted = name ? name : "";
+  std::string bytes(static_cast<const char*>(data ? data : ""), size);
+  int32_t rc =
+      update_store([&](Store& store) { return set_in_store(store, path, wanted, type, bytes); });
+  return rc == kRegOk ? 0 : -1;
+}
+
+int32_t host_delete_value(int32_t root, const char* sub, const char* name) {
+  std::string path;
+  if (full_path(root, sub, path) != kRegOk) return 1;
+  std::string_view wanted = name ? name : "";
+  bool existed = false;
+  int32_t rc = update_store([&](Store& store) {
+    Key* k = find_key(store, path);
+    if (!k) return false;
+    // Every copy of the name goes, so that no older one comes back.
+    size_t before = k->values.size();
+    std::erase_if(k->values, [&](const Value& v) { return same_name(v.name, wanted); });
+    existed = k->values.size() != before;
+    return existed;
+  });
+  if (rc != kRegOk) return -1;
+  return existed ? 0 : 1;
+}
+
+int32_t host_delete_key(int32_t root, const char* sub, int32_t& outcome) {
+  std::string path;
+  if (full_path(root, sub, path) != kRegOk) return outcome = 1, kRegOk;
+  if (same_name(path, root_path(root))) return outcome = 2, kRegOk;
+  outcome = 1;
+  return update_store([&](Store& store) {
+    if (has_subkey(store, path)) {
+      outcome = 2;
+      return false;
+    }
+    Key* k = find_key(store, path);
+    if (!k) return false;
+    if (!k->values.empty()) {
+      outcome = 2;
+      return false;
+    }
+    std::erase_if(store.keys, [&](const Key& other) { return same_name(other.path, path); });
+    outcome = 0;
+    return true;
+  });
+}
+
+}  // namespace
+
 }  // namespace rz::plat
 
 extern "C" RZ_API int32_t rz_host_set_registry_file(const char* path) {
@@ -498,4 +602,44 @@ extern "C" RZ_API int32_t rz_host_set_registry_file(const char* path) {
   } catch (...) {
     return -1;
   }
+}
+
+extern "C" RZ_API int32_t rz_host_reg_query(int32_t root, const char* key, const char* name,
+                                            uint32_t* type, void* data, uint32_t* size) {
+  try {
+    return rz::plat::host_query(root, key, name, type, data, size);
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" RZ_API int32_t rz_host_reg_set(int32_t root, const char* key, const char* name,
+                                          uint32_t type, const void* data, uint32_t size) {
+  try {
+    return rz::plat::host_set(root, key, name, type, data, size);
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" RZ_API int32_t rz_host_reg_delete_value(int32_t root, const char* key,
+                                                   const char* name) {
+  try {
+    return rz::plat::host_delete_value(root, key, name);
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" RZ_API int32_t rz_host_reg_delete_key(int32_t root, const char* key) {
+  try {
+    int32_t outcome = 1;
+    return rz::plat::host_delete_key(root, key, outcome) == rz::plat::kRegOk ? outcome : -1;
+  } catch (...) {
+    return -1;
+  }
+}
+
+extern "C" RZ_API uint32_t rz_host_registry_status(void) {
+  return rz::plat::g_store_status.exchange(0, std::memory_order_relaxed);
 }

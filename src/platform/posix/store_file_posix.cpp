@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <cstdlib>
 #include <vector>
 
@@ -106,16 +108,45 @@ int open_locked(const std::string& path, int& fd_out, bool& created) {
   }
 }
 
+FileStamp stamp_of(const struct stat& st) {
+  FileStamp s;
+  s.device = static_cast<uint64_t>(st.st_dev);
+  s.inode = static_cast<uint64_t>(st.st_ino);
+  s.size = static_cast<int64_t>(st.st_size);
+  s.modified_ns = int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  s.changed_ns = int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  return s;
+}
+
 }  // namespace
 
-int store_read(const std::string& path, std::string& out) {
+int store_stamp(const std::string& path, FileStamp& stamp) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR ? 1 : -1;
+  stamp = stamp_of(st);
+  return 0;
+}
+
+int store_read_stamped(const std::string& path, std::string& out, FileStamp& stamp) {
   out.clear();
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? 1 : -1;
   struct stat st;
   int rc = (::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) ? read_fd(fd, out) : -1;
+  if (rc == 0) stamp = stamp_of(st);
   ::close(fd);
   return rc;
+}
+
+int64_t store_clock_ns() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+int store_read(const std::string& path, std::string& out) {
+  FileStamp unused;
+  return store_read_stamped(path, out, unused);
 }
 
 int store_update(const std::string& path, const std::function<StoreEdit(std::string&)>& edit) {

@@ -2,11 +2,31 @@
 // the POSIX backend (profile files, the registry store, shortcut files).
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
 namespace rz::plat {
+
+// What identifies one state of a file: its inode, its size and its
+// modification and change times to the nanosecond.
+struct FileStamp {
+  uint64_t device = 0, inode = 0;
+  int64_t size = -1, modified_ns = 0, changed_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+  // False where the file system keeps whole seconds only (both times end in
+  // zero nanoseconds): such a stamp cannot tell two states of a second apart.
+  bool fine() const { return modified_ns % 1000000000 != 0 || changed_ns % 1000000000 != 0; }
+};
+
+// The stamp of the file at path: 0, 1 when it does not exist, -1 on failure.
+int store_stamp(const std::string& path, FileStamp& stamp);
+// Reads the whole file like store_read, with the stamp of the descriptor
+// taken before the read.
+int store_read_stamped(const std::string& path, std::string& out, FileStamp& stamp);
+// The wall clock in nanoseconds, the clock that file times are taken from.
+int64_t store_clock_ns();
 
 // Reads the whole file at a native path into out.  Returns 0 when read, 1 when
 // the file does not exist (out empty), -1 on any other failure.

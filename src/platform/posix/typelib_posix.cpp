@@ -48,27 +48,64 @@ struct Segment {
   uint32_t offset = 0, length = 0;
 };
 
+// [at, at + n) lies inside a buffer of size bytes.  No sum is formed, so
+// nothing can wrap, whatever the width of size_t.
+bool fits(size_t size, uint64_t at, uint64_t n) {
+  return at <= size && n <= size - at;
+}
+
 // An entry at offset inside segment s, n bytes long, lying wholly in the
-// segment and the file.
-bool inside(const std::string& b, const Segment& s, uint32_t offset, size_t n) {
-  return offset < s.length && n <= s.length - offset && s.offset <= b.size() &&
-         static_cast<size_t>(s.offset) + offset + n <= b.size();
+// segment, which lies wholly in the file.  Every partial sum is then at most
+// the file's size.
+bool inside(const std::string& b, const Segment& s, uint32_t offset, uint64_t n) {
+  return fits(b.size(), s.offset, s.length) && fits(s.length, offset, n);
+}
+
+// The bytes of an entry that inside() accepted.
+const char* entry_at(const std::string& b, const Segment& s, uint32_t offset) {
+  return b.data() + s.offset + offset;
+}
+
+// The library's help string: a 16-bit length, then the characters.
+int32_t read_help_string(const std::string& b, const Segment& s, uint32_t at, std::string& out) {
+  if (!inside(b, s, at, 2)) return kTypeLibCantLoad;
+  const char* e = entry_at(b, s, at);
+  size_t len =
+      static_cast<unsigned char>(e[0]) | static_cast<size_t>(static_cast<unsigned char>(e[1])) << 8;
+  if (!inside(b, s, at, 2 + uint64_t{len})) return kTypeLibCantLoad;
+  out.assign(e + 2, len);
+  return 0;
+}
+
+// The library's name: three words, the low byte of the third the length,
+// then the characters.
+int32_t read_name(const std::string& b, const Segment& s, uint32_t at, std::string& out) {
+  if (!inside(b, s, at, 12)) return kTypeLibCantLoad;
+  const char* e = entry_at(b, s, at);
+  size_t len = static_cast<unsigned char>(e[8]);
+  if (!inside(b, s, at, 12 + uint64_t{len})) return kTypeLibCantLoad;
+  out.assign(e + 12, len);
+  return 0;
 }
 
 }  // namespace
 
+// Every offset the file gives is checked against the file's size before it
+// is used: a short or damaged file is refused, never read past its end.
 int32_t read_type_library(const std::string& b, TypeLibInfo& info) {
   if (b.size() < kHeaderSize || b.compare(0, 4, "MSFT") != 0 || word(b, 4) != 0x00010002)
     return kTypeLibCantLoad;
   uint32_t guid_at = word(b, 0x08), varflags = word(b, 0x14), typeinfos = word(b, 0x20);
-  size_t at = kHeaderSize + ((varflags & 0x100) ? 4 : 0);
-  if (typeinfos > (b.size() - at) / 4) return kTypeLibCantLoad;
-  at += 4 * static_cast<size_t>(typeinfos);
-  if (b.size() - at < kSegments * 16) return kTypeLibCantLoad;
+  uint64_t at = kHeaderSize + ((varflags & 0x100) ? 4 : 0);
+  if (!fits(b.size(), at, 4 * uint64_t{typeinfos})) return kTypeLibCantLoad;
+  at += 4 * uint64_t{typeinfos};
+  if (!fits(b.size(), at, kSegments * 16)) return kTypeLibCantLoad;
+  size_t dir = static_cast<size_t>(at);
   Segment seg[kSegments];
-  for (size_t i = 0; i < kSegments; ++i) seg[i] = {word(b, at + 16 * i), word(b, at + 16 * i + 4)};
+  for (size_t i = 0; i < kSegments; ++i)
+    seg[i] = {word(b, dir + 16 * i), word(b, dir + 16 * i + 4)};
   if (!inside(b, seg[kGuidSegment], guid_at, 16)) return kTypeLibCantLoad;
-  std::memcpy(info.libid, b.data() + seg[kGuidSegment].offset + guid_at, 16);
+  std::memcpy(info.libid, entry_at(b, seg[kGuidSegment], guid_at), 16);
   info.lcid = word(b, 0x0C);
   info.syskind = varflags & 0x0f;
   info.major = static_cast<uint16_t>(word(b, 0x18) & 0xffff);
@@ -76,22 +113,11 @@ int32_t read_type_library(const std::string& b, TypeLibInfo& info) {
   info.flags = word(b, 0x1C) & 0xffff;
   uint32_t help = word(b, 0x24);
   info.has_help_string = help != 0xffffffffu;
-  if (info.has_help_string) {
-    const Segment& s = seg[kStringSegment];
-    if (!inside(b, s, help, 2)) return kTypeLibCantLoad;
-    size_t len = static_cast<unsigned char>(b[s.offset + help]) |
-                 static_cast<size_t>(static_cast<unsigned char>(b[s.offset + help + 1])) << 8;
-    if (!inside(b, s, help, 2 + len)) return kTypeLibCantLoad;
-    info.help_string = b.substr(s.offset + help + 2, len);
-  }
+  if (info.has_help_string && read_help_string(b, seg[kStringSegment], help, info.help_string) != 0)
+    return kTypeLibCantLoad;
   uint32_t name = word(b, 0x38);
-  if (name != 0xffffffffu) {
-    const Segment& s = seg[kNameSegment];
-    if (!inside(b, s, name, 12)) return kTypeLibCantLoad;
-    size_t len = static_cast<unsigned char>(b[s.offset + name + 8]);
-    if (!inside(b, s, name, 12 + len)) return kTypeLibCantLoad;
-    info.name = b.substr(s.offset + name + 12, len);
-  }
+  if (name != 0xffffffffu && read_name(b, seg[kNameSegment], name, info.name) != 0)
+    return kTypeLibCantLoad;
   return 0;
 }
 
