@@ -8,15 +8,11 @@
 // be written back byte for byte the same (the format leaves no choices), and
 // pass the packer's own checks; any difference aborts.
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "fuzz_replay.h"
 #include "setup_data.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -38,34 +34,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 #ifndef RZ_LIBFUZZER
 namespace {
 
-int replay(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return 1;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-  // Every prefix too: a record cut anywhere must be refused cleanly.
-  for (size_t n = 0; n < bytes.size(); ++n) LLVMFuzzerTestOneInput(bytes.data(), n);
+// The whole record, then every prefix of it: a record cut anywhere must be
+// refused cleanly.
+int whole_and_prefixes(const uint8_t* data, size_t size) {
+  for (size_t n = 0; n <= size; ++n) LLVMFuzzerTestOneInput(data, n);
   return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int files = 0;
-  for (int i = 1; i < argc; ++i) {
-    std::filesystem::path p(argv[i]);
-    if (std::filesystem::is_directory(p)) {
-      for (const auto& e : std::filesystem::directory_iterator(p)) {
-        if (replay(e.path())) return 1;
-        ++files;
-      }
-    } else {
-      if (replay(p)) return 1;
-      ++files;
-    }
-  }
-  std::printf("replayed %d inputs\n", files);
-  return files > 0 ? 0 : 1;
+  return rz_fuzz::replay(argc, argv, whole_and_prefixes);
 }
 #endif
