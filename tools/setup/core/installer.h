@@ -58,7 +58,9 @@ struct VerifyOptions {
   bool require_key = false;
   Digest required_key{};  // raw Ed25519 public key
   // Called after each block read with the bytes done and the total; false
-  // stops the verification (kVerifyCancelled).  May be empty.
+  // stops the verification (kVerifyCancelled).  May be empty.  It runs
+  // while another thread computes the archive's CRC-32 through the library,
+  // so it must not call the library.
   std::function<bool(uint64_t done, uint64_t total)> progress;
 };
 

@@ -4,6 +4,7 @@
 #include <sodium.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "file_reader.h"
@@ -94,11 +95,19 @@ int compare_digests(const IntegritySlot& s, const InstallerDigests& d, VerifyRes
   return kVerifyOk;
 }
 
-int check_archive_crc(const std::string& path, const InstallerLayout& l, const IntegritySlot& s,
-                      VerifyResult* r) {
+// The archive's CRC-32 as SFXSIG computes it, or `kNoCrc` when the slot
+// has none or the archive is too long for SFXSIG's signed length.
+constexpr uint64_t kNoCrc = UINT64_MAX;
+
+uint64_t archive_crc(const std::string& path, const InstallerLayout& l, const IntegritySlot& s) {
   uint64_t length = l.file_length - l.archive_offset;
-  if (!(s.flags & kSlotArchiveCrc) || length > kCrcLimit) return kVerifyOk;
-  if (SFXSIG(path.c_str(), static_cast<int32_t>(length)) != s.archive_crc)
+  if (!(s.flags & kSlotArchiveCrc) || length > kCrcLimit) return kNoCrc;
+  return SFXSIG(path.c_str(), static_cast<int32_t>(length));
+}
+
+int check_archive_crc(uint64_t crc, const IntegritySlot& s, VerifyResult* r) {
+  if (crc == kNoCrc) return kVerifyOk;
+  if (crc != s.archive_crc)
     return set(r, kVerifyArchiveChanged, "the archive part has changed (CRC-32 mismatch)");
   r->archive_crc_checked = true;
   return kVerifyOk;
@@ -156,11 +165,24 @@ int verify_installer(const std::string& path, const VerifyOptions& options, Veri
     return set(result, kVerifyUnreadable, "cannot read " + path);
   if (decode_slot(raw, &slot, &why))
     return set(result, kVerifySetupDataChanged, "the setup data has changed: " + why);
+  // SFXSIG reads the archive part a second time: on a thread of its own it
+  // runs beside the hashing instead of after it.  Nothing else calls the
+  // library meanwhile (the progress callback must not).
+  uint64_t crc = kNoCrc;
   InstallerDigests d;
-  if (int r = hash_installer(path, l, options.progress, &d))
-    return set(result, r, r == kVerifyCancelled ? "verification cancelled" : "cannot read " + path);
+#ifdef _WIN32
+  int hashed = hash_installer(path, l, options.progress, &d);
+  crc = archive_crc(path, l, slot);
+#else
+  std::thread crc_thread([&] { crc = archive_crc(path, l, slot); });
+  int hashed = hash_installer(path, l, options.progress, &d);
+  crc_thread.join();
+#endif
+  if (hashed)
+    return set(result, hashed,
+               hashed == kVerifyCancelled ? "verification cancelled" : "cannot read " + path);
   if (int r = compare_digests(slot, d, result)) return r;
-  if (int r = check_archive_crc(path, l, slot, result)) return r;
+  if (int r = check_archive_crc(crc, slot, result)) return r;
   return check_signature(slot, d.file, options, result);
 }
 
