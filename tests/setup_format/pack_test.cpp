@@ -230,3 +230,13 @@ TEST(PackSetup, IniValueReadsTheSetupSection) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(QgVersion, PrintsTheVersion) {
+  fmt_test::QgResult r = fmt_test::run_qg({"--version"});
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output, std::string("qg ") + QG_TEST_VERSION + "\n");
+}
+
+}  // namespace
