@@ -129,6 +129,24 @@ TEST_F(ExtractInstaller, SkippedFilesKeepWhatTheyHave) {
   EXPECT_EQ(st.st_mtim.tv_sec, 1500000000);
 }
 
+// A plain archive that stores an installer uncompressed carries its anchor
+// too: it is still read as the plain archive it is.
+TEST_F(ExtractInstaller, PlainArchiveHoldingAnInstallerStaysPlain) {
+  std::string inner = dir_ / "inner";
+  make_dir(inner);
+  rztest::write_file(inner + "/setup.run", rztest::read_file(dir_ / "setup.run"));
+  QgResult r = run_qg({"pack", inner, "-o", dir_ / "plain.qg", "--level", "0"});
+  ASSERT_EQ(r.status, 0) << r.output;
+  r = run_qg({"list", dir_ / "plain.qg"});
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("1 entries"), std::string::npos) << r.output;
+  std::string out = dir_ / "plain-out";
+  r = run_qg({"extract", dir_ / "plain.qg", "-d", out});
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.output.find("not restored"), std::string::npos) << r.output;
+  EXPECT_EQ(rztest::read_file(out + "/setup.run"), rztest::read_file(dir_ / "setup.run"));
+}
+
 // --- the metadata steps on their own, against a hostile destination -------
 
 qgsetup::SetupData small_data() {

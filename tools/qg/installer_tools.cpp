@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 #include "commands.h"
@@ -26,6 +27,23 @@ std::string default_stub() {
   if (n <= 0) return "qg-setup";
   std::string path(self, static_cast<size_t>(n));
   return path.substr(0, path.rfind('/') + 1) + "qg-setup";
+}
+
+// Reads an installer's layout and setup data: 0 read, 1 not an installer
+// (no anchor, or no setup data where it points: a plain archive that stores
+// an installer holds its anchor too), 2 an installer whose setup data is
+// damaged (*error says how).
+int read_installer(const std::string& path, qgsetup::InstallerLayout* layout,
+                   qgsetup::SetupData* data, std::string* error) {
+  if (qgsetup::locate_installer(path, layout) != qgsetup::kLocateOk) return 1;
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  char magic[8] = {};
+  bool found = f && std::fseek(f, static_cast<long>(layout->setup_data_offset), SEEK_SET) == 0 &&
+               std::fread(magic, 1, sizeof magic, f) == sizeof magic &&
+               std::memcmp(magic, "QGSETUPD", sizeof magic) == 0;
+  if (f) std::fclose(f);
+  if (!found) return 1;
+  return qgsetup::read_setup_data(path, *layout, data, error) ? 2 : 0;
 }
 
 }  // namespace
@@ -77,7 +95,9 @@ int prepare_plain_pack(const std::vector<std::string>& inputs, const SetupPackAr
 
 int installer_archive_offset(const std::string& path, uint32_t* offset) {
   qgsetup::InstallerLayout layout;
-  if (qgsetup::locate_installer(path, &layout) != qgsetup::kLocateOk) return 1;
+  qgsetup::SetupData data;
+  std::string error;
+  if (read_installer(path, &layout, &data, &error) == 1) return 1;
   *offset = static_cast<uint32_t>(layout.archive_offset);  // below 4 GiB: checked by locate
   return 0;
 }
@@ -85,10 +105,11 @@ int installer_archive_offset(const std::string& path, uint32_t* offset) {
 int restore_installer_metadata(const std::string& archive, const std::string& destination,
                                const std::vector<uint32_t>& extracted) {
   qgsetup::InstallerLayout layout;
-  if (qgsetup::locate_installer(archive, &layout) != qgsetup::kLocateOk) return 0;
   qgsetup::SetupData data;
   std::string error;
-  if (qgsetup::read_setup_data(archive, layout, &data, &error)) {
+  int read = read_installer(archive, &layout, &data, &error);
+  if (read == 1) return 0;
+  if (read == 2) {
     fail(0, error + ": modes, links, empty folders and times not restored");
     return 1;
   }
