@@ -130,8 +130,10 @@ qgw::Entry archive_entry(const ScannedItem& s) {
 }
 
 // A fixed encryption seed made from the inputs, so that the same inputs give
-// the same installer.
-uint32_t seed_of(const SetupData& data) {
+// the same installer.  The files' contents count too: installers with other
+// contents under one password must not share the encryption headers that
+// the seed picks.  Returns 0, or 1 when a file cannot be read.
+int seed_of(const SetupData& data, const std::vector<qgw::Entry>& entries, uint32_t* seed) {
   Sha256 h;
   h.update(data.script.data(), data.script.size());
   for (const PayloadItem& it : data.items) {
@@ -140,9 +142,15 @@ uint32_t seed_of(const SetupData& data) {
     h.update(it.path.data(), it.path.size());
     h.update(&it.mtime, sizeof it.mtime);
   }
+  for (const qgw::Entry& e : entries) {
+    Digest content;
+    if (sha256_file(e.source_path, &content)) return 1;
+    h.update(content.data(), content.size());
+  }
   Digest d = h.final();
   uint32_t s = d[0] | d[1] << 8 | d[2] << 16 | static_cast<uint32_t>(d[3]) << 24;
-  return s ? s : 1;
+  *seed = s ? s : 1;
+  return 0;
 }
 
 int write_at(const std::string& path, uint64_t offset, const void* data, size_t size) {
@@ -224,7 +232,8 @@ int write_installer(const PackSetupOptions& o, Plan& p, const std::string& temp,
   qgw::Options opt;
   opt.level = o.level;
   opt.password = o.password;
-  opt.seed = seed_of(p.data);
+  if (o.password && seed_of(p.data, p.entries, &opt.seed))
+    return fail(error, "cannot read the payload's files");
   opt.stub = p.stub;
   opt.stub.insert(opt.stub.end(), setup.begin(), setup.end());
   if (qgw::write_archive(temp, p.entries, opt, nullptr, error)) return 1;
