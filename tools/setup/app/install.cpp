@@ -16,6 +16,7 @@
 
 #include "host.h"
 #include "raziza3z.h"
+#include "registry.h"
 #include "setup_exit_codes.h"
 
 namespace setup {
@@ -121,6 +122,7 @@ int choose_target(Installation& in) {
       in.ui.error("the default folder is too long");
       return kStepFailed;
     }
+    if (!expanded.empty()) expanded = absolute_path(expanded);
     if (!in.ui.ask_text(in.script.get("SETUP", "TargetPrompt", "Install into"), expanded,
                         &chosen)) {
       if (expanded.empty()) {
@@ -286,6 +288,7 @@ int install_steps(Installation& in) {
     in.record.version = in.version;
     in.record.publisher = in.publisher;
     in.record.target = in.target;
+    in.record.store = reg_store_path();
     if (write_record(in.meta_dir + "/record", in.record) != 0) {
       in.ui.error("cannot write the install record in " + shown(in.meta_dir));
       step = kStepFailed;
@@ -305,7 +308,9 @@ std::string uninstall_key(const std::string& product) {
 }
 
 int32_t uninstall_root() {
-  return ::geteuid() == 0 ? RZ_ROOT_LOCAL_MACHINE : RZ_ROOT_CURRENT_USER;
+  // The store is a file of the user who installs (root's own for root), so
+  // the machine-wide root would mean nothing more here.
+  return RZ_ROOT_CURRENT_USER;
 }
 
 bool expand(const std::string& text, std::string* out) {
@@ -317,7 +322,7 @@ bool expand(const std::string& text, std::string* out) {
   return true;
 }
 
-int make_dirs(Journal* journal, const std::string& dir, std::string* error) {
+int make_dirs(Journal* journal, const std::string& dir, std::string* error, InstallRecord* record) {
   struct stat st;
   if (::stat(dir.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return 0;
@@ -325,7 +330,8 @@ int make_dirs(Journal* journal, const std::string& dir, std::string* error) {
     return -1;
   }
   size_t slash = dir.rfind('/');
-  if (slash != std::string::npos && slash > 0 && make_dirs(journal, dir.substr(0, slash), error))
+  if (slash != std::string::npos && slash > 0 &&
+      make_dirs(journal, dir.substr(0, slash), error, record))
     return -1;
   if (journal && journal->created_dir(dir) != 0) {
     *error = "cannot write the journal";
@@ -335,6 +341,7 @@ int make_dirs(Journal* journal, const std::string& dir, std::string* error) {
     *error = "cannot create the folder " + shown(dir) + ": " + std::strerror(errno);
     return -1;
   }
+  if (record) record->items.push_back({"dir", dir});
   return 0;
 }
 

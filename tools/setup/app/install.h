@@ -72,7 +72,9 @@ bool expand(const std::string& text, std::string* out);
 
 // Creates dir and its missing parents, journaling each one made.  0, or -1
 // with *error naming the directory that could not be made.
-int make_dirs(Journal* journal, const std::string& dir, std::string* error);
+// Each directory made is also added to record (when given).
+int make_dirs(Journal* journal, const std::string& dir, std::string* error,
+              InstallRecord* record = nullptr);
 
 // An absolute path: "~" and "$HOME" expanded, a relative path taken from
 // the current directory, "." and ".." resolved by name.

@@ -94,7 +94,7 @@ int undo(const Fields& r, Ui& ui) {
       old.present = true;
       old.type = static_cast<uint32_t>(type);
     }
-    if (reg_restore(root_of(r[1]), r[2], r[3], old) == 0) return 0;
+    if (reg_put_back(root_of(r[1]), r[2], r[3], old) == 0) return 0;
     ui.error("cannot restore the registry value " + shown(r[2]) + "\\" + shown(r[3]));
     return 1;
   }

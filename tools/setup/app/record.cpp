@@ -37,6 +37,7 @@ int write_record(const std::string& path, const InstallRecord& r) {
   std::string text = "qg-setup-record 1\n";
   text += join_fields({"product", r.product, r.version, r.publisher});
   text += join_fields({"target", r.target});
+  if (!r.store.empty()) text += join_fields({"store", r.store});
   if (!r.uninstall_key.empty())
     text += join_fields(
         {"uninstall-key", num(static_cast<uint64_t>(r.uninstall_root)), r.uninstall_key});
@@ -81,6 +82,8 @@ bool read_record(const std::string& path, InstallRecord* out) {
       out->publisher = f[3];
     } else if (f[0] == "target" && f.size() == 2) {
       out->target = f[1];
+    } else if (f[0] == "store" && f.size() == 2) {
+      out->store = f[1];
     } else if (f[0] == "uninstall-key" && f.size() == 3 && parse_num(f[1], &root) && root <= 5) {
       out->uninstall_root = static_cast<int32_t>(root);
       out->uninstall_key = f[2];

@@ -4,6 +4,7 @@
 //   qg-setup-record 1
 //   product NAME VERSION PUBLISHER
 //   target PATH
+//   store PATH                       the registry store the installation wrote
 //   uninstall-key ROOT KEY           the uninstall entry in the registry store
 //   preuninstall DIR ARG...          a command run before uninstalling
 //   dir PATH                         a directory it created
@@ -25,7 +26,7 @@
 namespace setup {
 
 struct InstallRecord {
-  std::string product, version, publisher, target;
+  std::string product, version, publisher, target, store;
   int32_t uninstall_root = 0;
   std::string uninstall_key;
   std::string preuninstall_dir;

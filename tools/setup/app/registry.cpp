@@ -1,13 +1,12 @@
 #include "registry.h"
 
+#include <cstdlib>
 #include <vector>
 
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 
 namespace setup {
-
-#if defined(RZ_REG_SZ)
 
 int reg_read(int32_t root, const std::string& key, const std::string& name, RegValue* out) {
   std::vector<char> buf(256);
@@ -41,6 +40,15 @@ int reg_restore(int32_t root, const std::string& key, const std::string& name,
              : -1;
 }
 
+int reg_put_back(int32_t root, const std::string& key, const std::string& name,
+                 const RegValue& old) {
+  RegValue now;
+  if (reg_read(root, key, name, &now) == 0 && now.present == old.present &&
+      (!old.present || (now.type == old.type && now.data == old.data)))
+    return 0;
+  return reg_restore(root, key, name, old);
+}
+
 int reg_key_exists(int32_t root, const std::string& key) {
   // GETREG with an empty name answers 1 exactly when the key exists.
   char result[128];
@@ -48,37 +56,28 @@ int reg_key_exists(int32_t root, const std::string& key) {
 }
 
 int reg_delete_key_if_empty(int32_t root, const std::string& key) {
+  if (!reg_key_exists(root, key)) return 0;
   int32_t r = rz_host_reg_delete_key(root, key.c_str());
   if (r == 0 || r == 1) return 0;
   return r == 2 ? 1 : -1;
 }
 
+std::string reg_store_path() {
+  const char* env = std::getenv("RAZIZA3Z_REGISTRY");
+  if (env && *env) return env;
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  if (xdg && xdg[0] == '/') return std::string(xdg) + "/raziza3z/registry.reg";
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return std::string(home) + "/.local/share/raziza3z/registry.reg";
+  return "";
+}
+
+void reg_use_store(const std::string& path) {
+  rz_host_set_registry_file(path.c_str());
+}
+
 bool reg_store_failed() {
   return rz_host_registry_status() != 0;
 }
-
-#else
-
-// Until the library exports typed registry access, no value can be put back
-// exactly: every registry step reports failure, so the installation stops
-// and rolls back instead of writing what it could not undo.
-int reg_read(int32_t, const std::string&, const std::string&, RegValue*) {
-  return -1;
-}
-int reg_restore(int32_t, const std::string&, const std::string&, const RegValue&) {
-  return -1;
-}
-int reg_key_exists(int32_t root, const std::string& key) {
-  char result[128];
-  return GETREG(root, key.c_str(), "", result, 0) == 1 ? 1 : 0;
-}
-int reg_delete_key_if_empty(int32_t, const std::string&) {
-  return -1;
-}
-bool reg_store_failed() {
-  return false;
-}
-
-#endif
 
 }  // namespace setup

@@ -46,7 +46,7 @@ int journal_new_path(Installation& in, const std::string& path) {
   std::string err;
   size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0 &&
-      make_dirs(&in.journal, path.substr(0, slash), &err) != 0) {
+      make_dirs(&in.journal, path.substr(0, slash), &err, &in.record) != 0) {
     in.ui.error(err);
     return kStepFailed;
   }
@@ -81,7 +81,7 @@ int do_folders(Installation& in) {
     }
     struct stat st;
     size_t slash = path.rfind('/');
-    if (slash > 0 && make_dirs(&in.journal, path.substr(0, slash), &err) != 0) {
+    if (slash > 0 && make_dirs(&in.journal, path.substr(0, slash), &err, &in.record) != 0) {
       in.ui.error(err);
       return kStepFailed;
     }
@@ -198,6 +198,10 @@ int journal_value(Installation& in, int32_t root, const std::string& key, const 
   }
   for (const std::string& k : missing_keys(root, key)) {
     Fields f = {"regkey", num(static_cast<uint64_t>(root)), k};
+    // Keys WRITEREG has yet to create are met again for its next value.
+    bool noted = false;
+    for (const Fields& item : in.record.items) noted = noted || item == f;
+    if (noted) continue;
     if (in.journal.note(f, true) != 0) return kStepFailed;
     in.record.items.push_back(f);
   }
@@ -427,7 +431,7 @@ int write_uninstall_entry(Installation& in) {
   std::string uninstaller;
   for (const Fields& f : in.record.items)
     if (f[0] == "program") uninstaller = f[1];
-  uint64_t kib = in.payload_bytes / 1024;
+  uint64_t kib = (in.payload_bytes + 1023) / 1024;
   std::string dword(4, '\0');
   for (int i = 0; i < 4; ++i)
     dword[static_cast<size_t>(i)] = static_cast<char>((kib >> (8 * i)) & 0xff);

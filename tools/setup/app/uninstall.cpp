@@ -102,7 +102,7 @@ void restore_value(Ui& ui, const Fields& f, Tally& t) {
     ++t.failed;
     return;
   }
-  if (reg_restore(root_of(f[1]), f[2], f[3], old) != 0) {
+  if (reg_put_back(root_of(f[1]), f[2], f[3], old) != 0) {
     ++t.failed;
     ui.error("cannot restore the registry value " + shown(f[2]) + "\\" + shown(f[3]));
   }
@@ -125,16 +125,6 @@ void undo_item(Ui& ui, const Options& opt, const Fields& f, Tally& t) {
     ui.warn("the type library " + shown(f.size() > 1 ? f[1] : "") + " stays registered");
 }
 
-// The registry store's file, as the library finds it.
-std::string store_path() {
-  const char* env = std::getenv("RAZIZA3Z_REGISTRY");
-  if (env && *env) return env;
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  const char* home = std::getenv("HOME");
-  std::string base = xdg && *xdg ? xdg : std::string(home ? home : "") + "/.local/share";
-  return base + "/raziza3z/registry.reg";
-}
-
 }  // namespace
 
 int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
@@ -145,6 +135,8 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
     ui.error("nothing to uninstall in " + shown(dir) + " (no readable install record)");
     return kSetupNothingInstalled;
   }
+  // The store the installation wrote, whatever the environment says now.
+  if (!record.store.empty()) reg_use_store(record.store);
   int lock = lock_target(ui, dir);
   if (lock != kStepOk) return lock < 0 ? kSetupBusy : kSetupFailed;
   bool go = true;
@@ -186,7 +178,7 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
 
 int run_installed(Ui& ui) {
   std::vector<std::string> lines;
-  read_lines(store_path(), &lines);
+  read_lines(reg_store_path(), &lines);
   const std::string roots[] = {"[HKEY_CURRENT_USER\\", "[HKEY_LOCAL_MACHINE\\"};
   const std::string sub = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   int found = 0;
