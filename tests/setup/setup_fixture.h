@@ -22,7 +22,7 @@
 
 namespace rztest {
 
-struct Run {
+struct Outcome {
   int status = -1;                    // exit status, or 128 + signal
   std::string output;                 // stdout and stderr
   std::vector<std::string> progress;  // lines of --progress-fd 3
@@ -38,8 +38,8 @@ struct RunOptions {
 };
 
 // Runs argv; the child's fd 3 is a pipe whose lines reach on_progress.
-inline Run run(const std::vector<std::string>& argv, const RunOptions& o = {}) {
-  Run r;
+inline Outcome run(const std::vector<std::string>& argv, const RunOptions& o = {}) {
+  Outcome r;
   int out[2], prog[2], in[2];
   if (::pipe2(out, O_CLOEXEC) || ::pipe2(prog, O_CLOEXEC) || ::pipe2(in, O_CLOEXEC)) return r;
   pid_t pid = ::fork();
@@ -149,6 +149,50 @@ inline std::map<std::string, Node> snapshot(const std::string& root) {
     out[p.substr(root.size())] = n;
   }
   return out;
+}
+
+// A registry store's text with the sections of empty keys that only stand
+// above other keys left out (the store writes such parents out or not);
+// an empty key with nothing below it stays, since that is a leftover.
+inline std::string normalized_store(const std::string& text) {
+  std::vector<std::string> sections;
+  std::string cur;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t nl = text.find('\n', at);
+    if (nl == std::string::npos) nl = text.size();
+    std::string line = text.substr(at, nl - at);
+    at = nl + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (line[0] == '[' && !cur.empty()) {
+      sections.push_back(cur);
+      cur.clear();
+    }
+    cur += line + "\n";
+  }
+  if (!cur.empty()) sections.push_back(cur);
+  std::string out;
+  for (const std::string& s : sections) {
+    bool empty_key = s[0] == '[' && s.find('\n') == s.size() - 1;
+    std::string key = s.substr(0, s.size() - 2);  // "[name" without "]\n"
+    bool parent = false;
+    for (const std::string& o : sections) parent = parent || o.rfind(key + "\\", 0) == 0;
+    if (!(empty_key && parent)) out += s;
+  }
+  return out;
+}
+
+// The world's state: its files, with the registry store compared by what it
+// holds.
+inline std::map<std::string, Node> snapshot_world(const std::string& root) {
+  auto snap = snapshot(root);
+  auto it = snap.find("/registry.reg");
+  if (it != snap.end()) {
+    it->second.content = normalized_store(it->second.content);
+    it->second.mtime = 0;  // rewritten by every change, even one undone
+  }
+  return snap;
 }
 
 // The differences between two snapshots, one line each ("" when equal).
