@@ -11,7 +11,6 @@ scripts/install-deps-linux.sh
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_TESTS=OFF >/dev/null
 cmake --build build/release -j"$(nproc 2>/dev/null || echo 2)" --target qg qg-setup
 qg=$root/build/release/tools/qg
-stub=$root/build/release/tools/setup/qg-setup
 
 work=$root/build/demo
 rm -rf "$work" && mkdir -p "$work/src" "$work/home"
@@ -23,7 +22,7 @@ cp samples/setup/setup.ini samples/setup/LICENSE.txt "$work/src/"
 step() { printf '\n== %s\n' "$*"; }
 
 step "Packing the installer"
-"$qg" pack "$work/src/payload" -o "$work/raziza-demo.run" --setup "$work/src/setup.ini" --stub "$stub"
+"$qg" pack "$work/src/payload" -o "$work/raziza-demo.run" --setup "$work/src/setup.ini"
 ls -l "$work/raziza-demo.run"
 
 export HOME=$work/home

@@ -253,4 +253,71 @@ TEST_F(Rollback, DiskThatFillsIsRolledBack) {
   EXPECT_EQ(rztest::diff(before, after), "") << r.output;
 }
 
+// An installer killed outright leaves its journal; the next run into the
+// same folder undoes what the killed one did before it starts.
+TEST_F(Rollback, KilledInstallationIsUndoneByTheNextRun) {
+  pack(script(""));
+  auto before = rztest::snapshot_world(world);
+  RunOptions o = env();
+  bool killed = false;
+  o.on_progress = [&killed](const std::string& line, pid_t pid) {
+    if (!killed && line.rfind("file data2", 0) == 0) {
+      ::kill(pid, SIGKILL);
+      killed = true;
+    }
+  };
+  Outcome r = rztest::run({installer, "--silent", "--target", target(), "--progress-fd", "3"}, o);
+  ASSERT_TRUE(killed);
+  EXPECT_EQ(r.status, 128 + SIGKILL);
+  ASSERT_TRUE(fs::exists(target() + "/.qg-setup/journal"));
+  EXPECT_EQ(rztest::read_file(target() + "/bin/tool").size(), 9u) << "the new tool is in place";
+
+  // A run that fails before it changes anything still finishes the undo.
+  rztest::write_text(tmp.path() + "/store-is-a-file", "x");
+  Outcome again = rztest::run({installer, "--silent", "--target", target()}, env());
+  EXPECT_NE(again.output.find("did not finish"), std::string::npos) << again.output;
+  EXPECT_EQ(again.status, 0) << again.output;
+  ASSERT_EQ(rztest::run({installer, "--uninstall", target(), "--silent"}, env()).status, 0);
+  EXPECT_EQ(rztest::diff(before, rztest::snapshot_world(world)), "gone: /target/bin/tool\n")
+      << "uninstall does not bring back the replaced file";
+}
+
+// Encrypted entries: the password comes from --password-file when silent.
+TEST_F(Rollback, EncryptedPayloadNeedsThePasswordFile) {
+  rztest::write_text(tmp.path() + "/setup.ini", script(""));
+  Outcome p = rztest::run({RZ_QG_PATH, "pack", payload, "-o", installer, "--setup",
+                           tmp.path() + "/setup.ini", "--password", "s3cret"});
+  ASSERT_EQ(p.status, 0) << p.output;
+  expect_rolled_back({"--silent", "--target", target()}, env(), 14, "--password-file");
+  rztest::write_text(tmp.path() + "/wrong", "nope\n");
+  expect_rolled_back({"--silent", "--target", target(), "--password-file", tmp.path() + "/wrong"},
+                     env(), 13, "wrong password");
+  rztest::write_text(tmp.path() + "/pw", "s3cret\n");
+  Outcome r = rztest::run(
+      {installer, "--silent", "--target", target(), "--password-file", tmp.path() + "/pw"}, env());
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(rztest::read_file(target() + "/bin/tool"), rztest::read_file(payload + "/bin/tool"));
+}
+
+// A signed installer shows its signer; --require-key refuses an unsigned
+// one and one signed by another key, before anything is made.
+TEST_F(Rollback, RequiredKeyRefusesUnsignedAndForeignInstallers) {
+  for (const char* name : {"mine", "other"})
+    ASSERT_EQ(rztest::run({RZ_QG_PATH, "keygen", "-o", tmp.path() + "/" + name}).status, 0);
+  pack(script(""));
+  std::string mine = tmp.path() + "/mine.pub.pem";
+  expect_rolled_back({"--silent", "--target", target(), "--require-key", mine}, env(), 11,
+                     "signature");
+  rztest::write_text(tmp.path() + "/setup.ini", script(""));
+  Outcome p = rztest::run({RZ_QG_PATH, "pack", payload, "-o", installer, "--setup",
+                           tmp.path() + "/setup.ini", "--sign", tmp.path() + "/other.pem"});
+  ASSERT_EQ(p.status, 0) << p.output;
+  expect_rolled_back({"--silent", "--target", target(), "--require-key", mine}, env(), 11, "key");
+  Outcome ok = rztest::run(
+      {installer, "--silent", "--target", target(), "--require-key", tmp.path() + "/other.pub.pem"},
+      env());
+  EXPECT_EQ(ok.status, 0) << ok.output;
+  EXPECT_NE(ok.output.find("Signed by key "), std::string::npos) << ok.output;
+}
+
 }  // namespace

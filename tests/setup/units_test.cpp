@@ -169,6 +169,19 @@ TEST_F(JournalTest, RollBackKeepsForeignFilesAndRemovesJournalFolders) {
   EXPECT_FALSE(std::filesystem::exists(root));
 }
 
+// A file backed up whose replacement then failed is still the same file:
+// the rollback drops the backup's name and keeps the file.
+TEST_F(JournalTest, BackupOfAFileThatWasNeverReplacedIsDropped) {
+  rztest::write_text(dir / "kept", "original");
+  setup::Journal j;
+  ASSERT_EQ(j.create(meta + "/journal"), 0);
+  ASSERT_EQ(j.back_up(dir / "kept", meta + "/backup"), 0);
+  j.close();
+  EXPECT_EQ(setup::roll_back(meta + "/journal", ui), 0);
+  EXPECT_EQ(rztest::read_file(dir / "kept").size(), 8u);
+  EXPECT_TRUE(std::filesystem::is_empty(meta + "/backup"));
+}
+
 // A process killed while appending leaves a torn last line: its change was
 // never made, so it is skipped and the rest is undone.
 TEST_F(JournalTest, TornLastRecordIsIgnored) {

@@ -51,6 +51,12 @@ int copy_file(const std::string& from, const std::string& to) {
 
 // Moves a backup back over path (rename, or copy across file systems).
 int put_back(const std::string& copy, const std::string& path) {
+  struct stat a, b;
+  // Still the same file (the change never happened): rename would keep
+  // both names, so the copy's name is simply dropped.
+  if (::lstat(copy.c_str(), &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+      a.st_ino == b.st_ino)
+    return ::unlink(copy.c_str());
   if (::rename(copy.c_str(), path.c_str()) == 0) return 0;
   if (errno != EXDEV) return -1;
   ::unlink(path.c_str());
@@ -148,6 +154,7 @@ int Journal::back_up(const std::string& path, const std::string& backup_dir) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return -1;
   bool regular = S_ISREG(st.st_mode);
+  ::unlink(copy.c_str());  // a stale copy of an installation that was cleaned up by hand
   // A hard link keeps the old file without copying; across file systems (a
   // shortcut outside the target) the copy goes beside the file instead.
   if (regular && ::link(path.c_str(), copy.c_str()) != 0) {
