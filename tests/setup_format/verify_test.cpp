@@ -158,6 +158,12 @@ TEST_F(VerifyTest, NotAnInstallerIsNotAnIntegrityFailure) {
   r = run_qg({"verify", RZ_TEST_STUB_PATH});
   EXPECT_EQ(r.status, 2) << r.output;
   EXPECT_NE(r.output.find("without payload"), std::string::npos) << r.output;
+  // Cut before its anchor, a file cannot be told from any other program.
+  std::string cut = copy_of("base.run");
+  truncate_to(cut, layout_of(cut).anchor_offset + 10);
+  r = run_qg({"verify", cut});
+  EXPECT_EQ(r.status, 2) << r.output;
+  EXPECT_NE(r.output.find("cut short before it"), std::string::npos) << r.output;
   r = run_qg({"verify", *dir_ / "missing.run"});
   EXPECT_EQ(r.status, 5) << r.output;
 }

@@ -68,7 +68,8 @@ int locate_installer(const std::string& path, InstallerLayout* out, std::string*
   if (length < 0) return set_error(error, "cannot read " + path, kLocateUnreadable);
   int64_t at = search_magic(in, static_cast<uint64_t>(length));
   if (at < 0 || static_cast<uint64_t>(at) + kAnchorSize > static_cast<uint64_t>(length))
-    return set_error(error, "not an installer (no anchor found)", kLocateNotInstaller);
+    return set_error(error, "not an installer (no installer anchor found; or cut short before it)",
+                     kLocateNotInstaller);
   unsigned char raw[kAnchorSize];
   if (in.seek(static_cast<uint64_t>(at)) || in.read_exact(raw, kAnchorSize))
     return set_error(error, "cannot read " + path, kLocateUnreadable);
