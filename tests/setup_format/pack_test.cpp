@@ -206,14 +206,15 @@ TEST(PackSetup, PlainPackNamesWhatItCannotKeep) {
   rztest::TempDir dir;
   std::string payload = dir / "payload";
   make_dir(payload);
-  make_file(payload + "/tool", "x", 0755);
+  make_file(payload + "/tool", "x", 0755, 1700000007);  // odd seconds
   make_link("tool", payload + "/tool-link");
   make_dir(payload + "/empty");
   QgResult r = run_qg({"pack", payload, "-o", dir / "plain.qg"});
   ASSERT_EQ(r.status, 0) << r.output;
-  for (const char* text : {"1 executable file(s) lose their execute bits",
-                           "1 symbolic link(s) packed as the files they point to",
-                           "1 empty folder(s) not kept", "use --setup"})
+  for (const char* text :
+       {"1 executable file(s) lose their execute bits",
+        "1 symbolic link(s) packed as the files they point to", "1 empty folder(s) not kept",
+        "1 file time(s) lose their seconds", "--setup keeps all of this"})
     EXPECT_NE(r.output.find(text), std::string::npos) << text << "\n" << r.output;
   r = run_qg({"pack", payload, "-o", dir / "plain2.qg", "--dereference"});
   EXPECT_EQ(r.status, 4) << r.output;

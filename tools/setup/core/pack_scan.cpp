@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <set>
 
 #include "pack_setup.h"
@@ -164,38 +165,44 @@ int scan_payload(const std::vector<std::string>& inputs, bool dereference,
 }
 
 std::vector<std::string> plain_pack_losses(const std::vector<std::string>& inputs) {
-  std::vector<ScannedItem> items;
   std::vector<std::string> ignored, losses;
   std::string error;
   // Links are counted, not followed, whatever they point to.
   Walker w;
   w.any_link = true;
-  w.out = &items;
   w.warnings = &ignored;
-  unsigned exec = 0, links = 0, empty = 0;
+  unsigned exec = 0, links = 0, empty = 0, seconds = 0;
   for (const std::string& in : inputs) {
     struct stat st;
-    if (::stat(in.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) continue;
+    if (::stat(in.c_str(), &st) != 0) continue;
     std::vector<ScannedItem> some;
     w.out = &some;
     w.seen.clear();
-    w.folder(in, "", &error);
+    if (S_ISDIR(st.st_mode))
+      w.folder(in, "", &error);
+    else
+      w.record(in, base_name(in), st, &error);
     for (size_t i = 0; i < some.size(); ++i) {
       const PayloadItem& it = some[i].item;
       if (it.kind == ItemKind::file && (it.mode & 0111)) ++exec;
       if (it.kind == ItemKind::symlink) ++links;
       bool has_child = i + 1 < some.size() && some[i + 1].item.path.rfind(it.path + "/", 0) == 0;
       if (it.kind == ItemKind::directory && !has_child) ++empty;
+      // The archive's time keeps seconds in steps of 4, in local time.
+      std::time_t t = static_cast<std::time_t>(it.mtime);
+      std::tm local{};
+      if (it.kind == ItemKind::file && localtime_r(&t, &local) && local.tm_sec % 4) ++seconds;
     }
   }
-  if (exec) losses.push_back(std::to_string(exec) + " executable file(s) lose their execute bits");
+  auto count = [](unsigned n, const char* what) { return std::to_string(n) + what; };
+  if (exec) losses.push_back(count(exec, " executable file(s) lose their execute bits"));
   if (links)
-    losses.push_back(
-        std::to_string(links) +
-        " symbolic link(s) packed as the files they point to (links to folders left out)");
-  if (empty) losses.push_back(std::to_string(empty) + " empty folder(s) not kept");
-  losses.push_back(
-      "file times are kept to 2 seconds in local time; use --setup to keep all of this");
+    losses.push_back(count(
+        links, " symbolic link(s) packed as the files they point to (links to folders left out)"));
+  if (empty) losses.push_back(count(empty, " empty folder(s) not kept"));
+  if (seconds)
+    losses.push_back(count(seconds, " file time(s) lose their seconds (kept in steps of 4)"));
+  if (!losses.empty()) losses.push_back("qg pack --setup keeps all of this");
   return losses;
 }
 
