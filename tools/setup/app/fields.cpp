@@ -115,6 +115,17 @@ bool parse_num(const std::string& text, uint64_t* v) {
   return true;
 }
 
+bool write_all(int fd, const std::string& s) {
+  size_t at = 0;
+  while (at < s.size()) {
+    ssize_t n = ::write(fd, s.data() + at, s.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 bool read_lines(const std::string& path, std::vector<std::string>* lines, size_t limit) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;

@@ -33,6 +33,9 @@ bool from_hex(const std::string& hex, std::string* bytes);
 std::string num(uint64_t v);
 bool parse_num(const std::string& text, uint64_t* v);
 
+// Writes all of s to fd (retrying short writes): false on failure.
+bool write_all(int fd, const std::string& s);
+
 // Reads a whole file (at most limit bytes) into lines without their '\n';
 // false when it cannot be read or is larger.
 bool read_lines(const std::string& path, std::vector<std::string>* lines,

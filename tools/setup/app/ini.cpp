@@ -95,6 +95,11 @@ std::string Ini::item(const std::string& section, int n, const std::string& suff
   return get(section, "+" + std::to_string(n) + suffix);
 }
 
+int64_t Ini::item_int(const std::string& section, int n, const std::string& suffix,
+                      int64_t fallback) const {
+  return get_int(section, "+" + std::to_string(n) + suffix, fallback);
+}
+
 int Ini::count(const std::string& section, int limit) const {
   int64_t n = get_int(section, "Ndx", 0);
   return n < 0 ? 0 : n > limit ? limit : static_cast<int>(n);

@@ -23,6 +23,9 @@ class Ini {
   int64_t get_int(const std::string& section, const std::string& key, int64_t fallback) const;
   // The key of numbered item n ("+<n><suffix>").
   std::string item(const std::string& section, int n, const std::string& suffix) const;
+  // An integer key of numbered item n, or fallback.
+  int64_t item_int(const std::string& section, int n, const std::string& suffix,
+                   int64_t fallback) const;
   // The number of items of a section ("Ndx"), at most limit.
   int count(const std::string& section, int limit = 10000) const;
 

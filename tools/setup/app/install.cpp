@@ -183,8 +183,7 @@ namespace {
 int check_space(Installation& in) {
   uint64_t needed = in.payload_bytes;
   for (int n = 1, count = in.script.count("DOWNLOADS"); n <= count; ++n)
-    needed +=
-        static_cast<uint64_t>(in.script.get_int("DOWNLOADS", "+" + std::to_string(n) + "size", 0));
+    needed += static_cast<uint64_t>(in.script.item_int("DOWNLOADS", n, "size", 0));
   std::string where = existing_ancestor(in.target);
   struct statvfs vs;
   if (::statvfs(where.c_str(), &vs) != 0) return kStepOk;

@@ -1,11 +1,13 @@
 #include "journal.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "registry.h"
 #include "ui.h"
@@ -13,17 +15,6 @@
 namespace setup {
 
 namespace {
-
-bool write_all(int fd, const std::string& s) {
-  size_t at = 0;
-  while (at < s.size()) {
-    ssize_t n = ::write(fd, s.data() + at, s.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    at += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // Copies a regular file (backups across file systems).  0 or -1.
 int copy_file(const std::string& from, const std::string& to) {
@@ -70,6 +61,25 @@ int32_t root_of(const std::string& text) {
   return parse_num(text, &v) && v <= 5 ? static_cast<int32_t>(v) : 0;
 }
 
+// Removes the temporary files "NAME.*.tmp" beside path that were made
+// since `since` (older ones are not this installation's).
+void remove_partials(const std::string& path, time_t since) {
+  size_t slash = path.rfind('/');
+  std::string dir = path.substr(0, slash), prefix = path.substr(slash + 1) + ".";
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    struct stat st;
+    std::string full = dir + "/" + name;
+    if (name.size() > prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
+        name.compare(name.size() - 4, 4, ".tmp") == 0 && ::lstat(full.c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode) && st.st_mtime >= since - 1)
+      ::unlink(full.c_str());
+  }
+  ::closedir(d);
+}
+
 // Undoes one record; 0 done (or nothing to do), 1 left, with a message.
 int undo(const Fields& r, Ui& ui) {
   const std::string& kind = r[0];
@@ -103,6 +113,11 @@ int undo(const Fields& r, Ui& ui) {
     if (reg_put_back(root_of(r[1]), r[2], r[3], old) == 0) return 0;
     ui.error("cannot restore the registry value " + shown(r[2]) + "\\" + shown(r[3]));
     return 1;
+  }
+  uint64_t since = 0;
+  if (kind == "partial" && r.size() == 3 && parse_num(r[2], &since)) {
+    remove_partials(r[1], static_cast<time_t>(since));
+    return 0;
   }
   if (kind == "regkey" && r.size() == 3) {
     int k = reg_delete_key_if_empty(root_of(r[1]), r[2]);

@@ -11,6 +11,10 @@
 //   reg ROOT KEY NAME        a value is about to change; its old value:
 //       absent | TYPE HEX
 //   regkey ROOT KEY          a registry key was created: remove it when empty
+//   partial PATH TIME        the library is about to write PATH through a
+//                            temporary file beside it (PATH.*.tmp), which a
+//                            killed process leaves behind: remove such files
+//                            made since TIME (seconds)
 //   commit                   the installation succeeded: keep everything,
 //                            drop the backups
 //

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "host.h"
 #include "install.h"
@@ -128,7 +129,9 @@ int extract_one(Installation& in, char* path, const EntryInfo& info,
   }
   if ((info.header.attributes & RZ_ATTR_ENCRYPTED) && ensure_password(in) != kStepOk)
     return in.password_set ? kStepFailed : kStepAnswerNeeded;
-  if (journaled && journal_output(in, full) != 0) {
+  if (journaled && (journal_output(in, full) != 0 ||
+                    in.journal.note({"partial", full, num(static_cast<uint64_t>(::time(nullptr)))},
+                                    false) != 0)) {
     in.ui.error("cannot prepare " + shown(full) + ": " + std::strerror(errno));
     return kStepFailed;
   }

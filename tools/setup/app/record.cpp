@@ -50,14 +50,7 @@ int write_record(const std::string& path, const InstallRecord& r) {
   std::string tmp = path + ".new";
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return -1;
-  size_t at = 0;
-  bool ok = true;
-  while (ok && at < text.size()) {
-    ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) at += static_cast<size_t>(n);
-  }
+  bool ok = write_all(fd, text);
   ok = ::fsync(fd) == 0 && ok;
   ok = ::close(fd) == 0 && ok;
   if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {

@@ -124,7 +124,7 @@ int download_one(Installation& in, int n) {
   if (item_text(in, "DOWNLOADS", n, "url", &url) || item_text(in, "DOWNLOADS", n, "output", &out) ||
       item_text(in, "DOWNLOADS", n, "sha256", &want_sha))
     return kStepFailed;
-  int64_t want_size = in.script.get_int("DOWNLOADS", "+" + std::to_string(n) + "size", -1);
+  int64_t want_size = in.script.item_int("DOWNLOADS", n, "size", -1);
   if (!split_url(url, &host, &port, &path) || out.empty() || out[0] != '/' || out.size() > 255 ||
       want_size < 0 || want_sha.size() != 64) {
     in.ui.error("[DOWNLOADS] item " + std::to_string(n) +
@@ -226,7 +226,7 @@ int do_registry(Installation& in) {
     std::string key, name;
     if (item_text(in, "REG", n, "b", &key) || item_text(in, "REG", n, "c", &name))
       return kStepFailed;
-    int32_t root = static_cast<int16_t>(in.script.get_int("REG", "+" + std::to_string(n) + "a", 0));
+    int32_t root = static_cast<int16_t>(in.script.item_int("REG", n, "a", 0));
     if (root < 1 || root > 5) continue;
     if (journal_value(in, root, key, name)) return kStepFailed;
   }
@@ -259,10 +259,8 @@ int do_shortcuts(Installation& in) {
       std::memcpy(t.buf, v.c_str(), v.size() + 1);
     }
     if (journal_new_path(in, link)) return kStepFailed;
-    int32_t icon_index = static_cast<int32_t>(
-        in.script.get_int("SHORTCUTS", "+" + std::to_string(n) + "iconindex", 0));
-    uint32_t hot_key = static_cast<uint32_t>(
-        in.script.get_int("SHORTCUTS", "+" + std::to_string(n) + "hotkey", 0));
+    int32_t icon_index = static_cast<int32_t>(in.script.item_int("SHORTCUTS", n, "iconindex", 0));
+    uint32_t hot_key = static_cast<uint32_t>(in.script.item_int("SHORTCUTS", n, "hotkey", 0));
     CREATELINK(target, link.c_str(), dir, icon, icon_index, args, hot_key);
     if (record_file(in, "shortcut", link) != kStepOk) {
       in.ui.error("cannot create the shortcut " + shown(link));
@@ -309,7 +307,7 @@ int choose_components(Installation& in) {
   for (int n = 1, count = in.script.count("COMPONENTS"); n <= count; ++n) {
     std::string name = in.script.item("COMPONENTS", n, "name");
     std::string about = in.script.item("COMPONENTS", n, "description");
-    bool chosen = in.script.get_int("COMPONENTS", "+" + std::to_string(n) + "default", 1) != 0;
+    bool chosen = in.script.item_int("COMPONENTS", n, "default", 1) != 0;
     if (in.opt.has_components) {
       chosen = wanted.find("," + name + ",") != std::string::npos;
     } else if (!in.opt.silent) {
@@ -319,8 +317,7 @@ int choose_components(Installation& in) {
         chosen = answer;
     }
     if (!chosen) continue;
-    in.condition_mask |=
-        static_cast<uint32_t>(in.script.get_int("COMPONENTS", "+" + std::to_string(n) + "bit", 0));
+    in.condition_mask |= static_cast<uint32_t>(in.script.item_int("COMPONENTS", n, "bit", 0));
     in.reg_tags += in.script.item("COMPONENTS", n, "tag").substr(0, 1);
     in.ui.log("component " + name);
   }

@@ -1,5 +1,7 @@
 #include "ui.h"
 
+#include "fields.h"
+
 #include <fcntl.h>
 #include <termios.h>
 #include <time.h>
@@ -13,17 +15,6 @@
 namespace setup {
 
 namespace {
-
-bool write_all(int fd, const std::string& s) {
-  size_t at = 0;
-  while (at < s.size()) {
-    ssize_t n = ::write(fd, s.data() + at, s.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    at += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 std::string human_bytes(double b) {
   const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
