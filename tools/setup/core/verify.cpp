@@ -122,8 +122,8 @@ int check_signature(const IntegritySlot& s, const Digest& file_digest, const Ver
     // No sodium_init(): Ed25519 verification makes no run-time choice of
     // implementation, and sodium_init() would link every primitive's
     // (chacha, salsa, poly1305, blake2b, argon2) into the setup program.
-    if (crypto_sign_verify_detached(s.signature.data(), file_digest.data(), file_digest.size(),
-                                    s.public_key.data()) != 0)
+    if (crypto_sign_ed25519_verify_detached(s.signature.data(), file_digest.data(),
+                                            file_digest.size(), s.public_key.data()) != 0)
       return set(r, kVerifySignatureBad,
                  "the signature does not verify (key " + r->signer_fingerprint + ")");
   }
