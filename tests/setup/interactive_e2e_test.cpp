@@ -105,6 +105,13 @@ TEST(SetupInteractive, AsksForLicenceComponentsAndTargetOnATerminal) {
   EXPECT_EQ(pty.wait(), 0) << pty.transcript();
   EXPECT_TRUE(fs::exists(home + "/pty-demo/bin/app"));
 
+  // --yes answers yes/no questions, but the licence is still asked.
+  Pty yes({installer, "--yes", "--target", tmp.path() + "/third"}, {"HOME=" + home});
+  ASSERT_TRUE(yes.expect("Do you accept the licence? [y/N]")) << yes.transcript();
+  yes.answer("y");
+  EXPECT_EQ(yes.wait(), 0) << yes.transcript();
+  EXPECT_EQ(yes.transcript().find("Install extras"), std::string::npos) << yes.transcript();
+
   // Refusing the licence installs nothing.
   Pty refuse({installer, "--target", tmp.path() + "/second"}, {"HOME=" + home});
   ASSERT_TRUE(refuse.expect("[y/N]")) << refuse.transcript();

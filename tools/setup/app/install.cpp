@@ -100,7 +100,7 @@ int show_licence(Installation& in) {
   bool accepted = false;
   if (!in.ui.show_text("Licence of " + in.product + ":", in.data.license) ||
       !in.ui.ask_yes_no(in.script.get("SETUP", "LicensePrompt", "Do you accept the licence?"),
-                        false, &accepted)) {
+                        false, &accepted, false)) {
     in.ui.error("the licence must be accepted (--accept-license)");
     return kStepAnswerNeeded;
   }

@@ -145,8 +145,8 @@ bool Ui::tty_line(const std::string& question, std::string* line, bool echo) {
   return true;
 }
 
-bool Ui::ask_yes_no(const std::string& question, bool default_yes, bool* answer) {
-  if (opt_.yes) {
+bool Ui::ask_yes_no(const std::string& question, bool default_yes, bool* answer, bool yes_allowed) {
+  if (opt_.yes && yes_allowed) {
     *answer = true;
     log(question + " yes (--yes)");
     return true;

@@ -32,7 +32,9 @@ class Ui {
   // Questions.  Each returns false when it cannot be asked (silent mode, no
   // terminal): the caller then takes the default or fails with "answer
   // needed".  A closed terminal counts as cannot ask.
-  bool ask_yes_no(const std::string& question, bool default_yes, bool* answer);
+  // --yes answers it unless yes_allowed is false (the licence).
+  bool ask_yes_no(const std::string& question, bool default_yes, bool* answer,
+                  bool yes_allowed = true);
   bool ask_text(const std::string& question, const std::string& default_text, std::string* out);
   // Shows a long text a page at a time on a terminal (straight through
   // otherwise); false when it cannot be shown.
