@@ -38,7 +38,7 @@ step "Installing unattended into $target"
 "$work/raziza-demo.run" --silent --accept-license --target "$target" --log "$work/install.log"
 
 step "Installed files"
-(cd "$target" && find . -path ./.qg-setup -prune -o -printf '%M %10s  %p%l\n' | sort -k3)
+(cd "$target" && find . -path ./.qg-setup -prune -o -printf '%M %10s  %p  %l\n' | sort -k3)
 step "Registry store entries"
 "$qg" reg get HKCU 'Software\Raziza Demo' InstallDir
 "$qg" reg get HKCU 'Software\Raziza Demo' Docs
