@@ -12,6 +12,7 @@
 
 #include "commands.h"
 #include "exit_codes.h"
+#include "installer_tools.h"
 
 namespace qg {
 
@@ -95,7 +96,9 @@ int find_first_entry(const std::string& path, uint32_t* offset) {
 }
 
 int resolve_offset(const std::string& path, const std::string& text, uint32_t* offset) {
-  if (text == "auto") return find_first_entry(path, offset);
+  // An installer says where its archive begins; other files are searched.
+  if (text == "auto")
+    return installer_archive_offset(path, offset) == 0 ? 0 : find_first_entry(path, offset);
   char* end = nullptr;
   unsigned long long v = std::strtoull(text.c_str(), &end, 0);
   if (text.empty() || text[0] == '-' || *end != 0 || v > 0xFFFFFFFFull) return 1;
@@ -249,7 +252,10 @@ std::string unpack_message(int32_t code) {
 
 bool entry_name_is_safe(const std::string& name) {
   if (name.empty() || name[0] == '/' || name[0] == '\\') return false;
+#ifdef _WIN32
+  // A colon names a drive or a stream only on Windows.
   if (name.find(':') != std::string::npos) return false;
+#endif
   size_t start = 0;
   while (start <= name.size()) {
     size_t end = name.find_first_of("/\\", start);

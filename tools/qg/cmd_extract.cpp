@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "exit_codes.h"
 #include "output_errors.h"
+#include "installer_tools.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 #include "terminal_host.h"
@@ -36,6 +37,7 @@ struct ExtractArgs {
 struct Tally {
   unsigned done = 0, skipped = 0, failed = 0;
   bool cancelled = false;
+  std::vector<uint32_t> extracted;  // entry numbers, for an installer's metadata
 };
 
 // Makes sure a password is set before an encrypted entry.
@@ -91,9 +93,9 @@ int walk(ExtractArgs& a, const qg::WalkStart& start, bool test_only, qg::Termina
   char path[256];
   std::memcpy(path, a.archive.c_str(), a.archive.size() + 1);
   EntryInfo info;
-  for (bool first = true;; first = false) {
+  for (uint32_t index = 0;; ++index) {
     int32_t r = QEN_NEXTLOOP(path, 0, &info);
-    if (r == 1 && first && start.entry_required) return qg::nothing_at_start(a.archive, start);
+    if (r == 1 && index == 0 && start.entry_required) return qg::nothing_at_start(a.archive, start);
     if (r == 1) return kExitOk;
     if (r != 0)
       return qg::fail(kExitUnusable, qg::printable(a.archive) + ": " + qg::nextloop_message(r));
@@ -111,6 +113,7 @@ int walk(ExtractArgs& a, const qg::WalkStart& start, bool test_only, qg::Termina
     r = QEN_UNPACK(info.name, spare, path, a.destination.c_str(), options);
     qg::end_progress_line(&host);
     if (safe) count(r, info, a, test_only, t);
+    if (safe && r == 0) t.extracted.push_back(index);
     if (t.cancelled || drain_cancel(host)) {
       t.cancelled = true;
       return kExitCancelled;
@@ -139,6 +142,8 @@ int run_extract(ExtractArgs a, bool test_only) {
   int status = walk(a, start, test_only, host, t);
   QEN_RESETDLL();
   qg::remove_terminal_host();
+  if (!test_only && !t.cancelled)
+    t.failed += qg::restore_installer_metadata(a.archive, a.destination, t.extracted);
   if (test_only) {
     std::printf("%u entries OK, %u failed%s\n", t.done, t.failed, t.cancelled ? ", cancelled" : "");
   } else {

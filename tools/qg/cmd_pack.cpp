@@ -11,6 +11,7 @@
 
 #include "commands.h"
 #include "exit_codes.h"
+#include "installer_tools.h"
 #include "qgwriter.h"
 
 namespace {
@@ -23,6 +24,7 @@ struct PackArgs {
   bool has_password = false;
   uint64_t volume_size = 0;
   std::string sfx;
+  qg::SetupPackArgs setup;
 };
 
 int collect(const PackArgs& a, std::vector<qgw::Entry>* entries) {
@@ -47,6 +49,10 @@ int collect(const PackArgs& a, std::vector<qgw::Entry>* entries) {
 }
 
 int run_pack(const PackArgs& a) {
+  if (!a.setup.script.empty())
+    return qg::run_pack_setup(a.inputs, a.output, a.level, a.has_password ? &a.password : nullptr,
+                              a.volume_size, a.sfx, a.setup);
+  if (int r = qg::prepare_plain_pack(a.inputs, a.setup)) return r;
   std::vector<qgw::Entry> entries;
   if (int r = collect(a, &entries)) return r;
   qgw::Options opt;
@@ -86,6 +92,7 @@ void add_pack(CLI::App& root, int& exit_code) {
                   "Split into volumes of at most this many bytes")
       ->check(CLI::Range(uint64_t{64}, uint64_t{0xFFFFFFFFu}));
   cmd->add_option("--sfx", args->sfx, "Put this program before the entries (self-extracting file)");
+  qg::add_setup_pack_options(cmd, &args->setup);
   cmd->callback([args, &exit_code] { exit_code = run_pack(*args); });
 }
 

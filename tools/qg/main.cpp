@@ -30,6 +30,7 @@ int fail(int status, const std::string& message) {
 int main(int argc, char** argv) {
   CLI::App app{"qg: pack, list, test, extract and download with the raziza3z library"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "qg " QG_VERSION);
   int exit_code = 0;
   auto& commands = qg::registry();
   std::sort(commands.begin(), commands.end(),

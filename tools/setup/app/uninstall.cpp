@@ -1,0 +1,208 @@
+// Uninstalling: exactly what the install record lists, in reverse order;
+// files changed since the installation stay unless --force; registry values
+// get their old values back; folders go once empty.  And --installed, which
+// lists the uninstall entries of the registry store.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "install.h"
+#include "raziza3z.h"
+#include "registry.h"
+#include "setup_exit_codes.h"
+
+namespace setup {
+
+namespace {
+
+using namespace qgsetup;
+
+struct Tally {
+  unsigned removed = 0, kept = 0, missing = 0, failed = 0;
+};
+
+int32_t root_of(const std::string& text) {
+  uint64_t v = 0;
+  return parse_num(text, &v) && v <= 5 ? static_cast<int32_t>(v) : 0;
+}
+
+// True when the file is as the installation left it.
+bool unchanged(const Fields& f) {
+  uint64_t size = 0;
+  uint32_t want = 0, got = 0;
+  struct stat st;
+  if (f.size() != 4 || !parse_num(f[2], &size) || !parse_crc(f[3], &want)) return false;
+  if (::lstat(f[1].c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<uint64_t>(st.st_size) != size)
+    return false;
+  return file_crc32(f[1], size, &got) && got == want;
+}
+
+void remove_file(Ui& ui, const Options& opt, const Fields& f, Tally& t) {
+  struct stat st;
+  if (::lstat(f[1].c_str(), &st) != 0) {
+    ++t.missing;
+    ui.log("already gone: " + shown(f[1]));
+    return;
+  }
+  if (!unchanged(f) && !opt.force) {
+    ++t.kept;
+    ui.info("Kept " + shown(f[1]) + " (changed since the installation; --force removes it)");
+    return;
+  }
+  if (::unlink(f[1].c_str()) != 0) {
+    ++t.failed;
+    ui.error("cannot remove " + shown(f[1]) + ": " + std::strerror(errno));
+    return;
+  }
+  ++t.removed;
+  ui.log("removed " + shown(f[1]));
+}
+
+void remove_link(Ui& ui, const Fields& f, Tally& t) {
+  char buf[4096];
+  ssize_t n = ::readlink(f[1].c_str(), buf, sizeof buf);
+  if (n < 0) {
+    ++t.missing;
+    return;
+  }
+  if (f.size() < 3 || std::string(buf, static_cast<size_t>(n)) != f[2]) {
+    ++t.kept;
+    ui.info("Kept " + shown(f[1]) + " (changed since the installation)");
+    return;
+  }
+  if (::unlink(f[1].c_str()) == 0) {
+    ++t.removed;
+  } else {
+    ++t.failed;
+    ui.error("cannot remove " + shown(f[1]) + ": " + std::strerror(errno));
+  }
+}
+
+void remove_dir(Ui& ui, const std::string& dir, Tally& t) {
+  if (::rmdir(dir.c_str()) == 0 || errno == ENOENT) return;
+  if (errno == ENOTEMPTY || errno == EEXIST) {
+    ui.info("Kept the folder " + shown(dir) + " (it holds files the installation did not make)");
+    return;
+  }
+  ++t.failed;
+  ui.error("cannot remove the folder " + shown(dir) + ": " + std::strerror(errno));
+}
+
+void restore_value(Ui& ui, const Fields& f, Tally& t) {
+  RegValue old;
+  uint64_t type = 0;
+  if (f.size() == 6 && parse_num(f[4], &type) && from_hex(f[5], &old.data)) {
+    old.present = true;
+    old.type = static_cast<uint32_t>(type);
+  } else if (f.size() != 5) {
+    ++t.failed;
+    return;
+  }
+  if (reg_put_back(root_of(f[1]), f[2], f[3], old) != 0) {
+    ++t.failed;
+    ui.error("cannot restore the registry value " + shown(f[2]) + "\\" + shown(f[3]));
+  }
+}
+
+void undo_item(Ui& ui, const Options& opt, const Fields& f, Tally& t) {
+  const std::string& kind = f[0];
+  if ((kind == "file" || kind == "shortcut" || kind == "download" || kind == "program") &&
+      f.size() == 4)
+    remove_file(ui, opt, f, t);
+  else if (kind == "link" && f.size() >= 2)
+    remove_link(ui, f, t);
+  else if (kind == "dir" && f.size() == 2)
+    remove_dir(ui, f[1], t);
+  else if (kind == "reg")
+    restore_value(ui, f, t);
+  else if (kind == "regkey" && f.size() == 3)
+    reg_delete_key_if_empty(root_of(f[1]), f[2]);
+  else if (kind == "typelib")
+    ui.warn("the type library " + shown(f.size() > 1 ? f[1] : "") + " stays registered");
+}
+
+}  // namespace
+
+int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
+  std::string dir = full_path(dir_arg);
+  InstallRecord record;
+  std::string meta = dir + "/.qg-setup";
+  if (!read_record(meta + "/record", &record)) {
+    ui.error("nothing to uninstall in " + shown(dir) + " (no readable install record)");
+    return kSetupNothingInstalled;
+  }
+  // The store the installation wrote, whatever the environment says now.
+  if (!record.store.empty()) reg_use_store(record.store);
+  int lock = lock_target(ui, dir);
+  if (lock != kStepOk) return lock < 0 ? kSetupBusy : kSetupFailed;
+  bool go = true;
+  if (!opt.silent &&
+      ui.ask_yes_no("Uninstall " + record.product + " from " + shown(dir) + "?", true, &go) && !go)
+    return kSetupCancelled;
+  if (!record.preuninstall.empty()) {
+    ui.info("Running " + shown(record.preuninstall[0]));
+    int status = run_command(ui, record.preuninstall, record.preuninstall_dir);
+    ui.info("The command exited with status " + std::to_string(status) + ".");
+  }
+  reg_store_failed();
+  Tally t;
+  std::vector<std::string> holders;  // folders that hold the record itself
+  for (auto it = record.items.rbegin(); it != record.items.rend(); ++it) {
+    if ((*it)[0] == "dir" && it->size() == 2 && meta.rfind((*it)[1] + "/", 0) == 0)
+      holders.push_back((*it)[1]);
+    else
+      undo_item(ui, opt, *it, t);
+  }
+  if (reg_store_failed()) {
+    ++t.failed;
+    ui.error("the registry store could not be written");
+  }
+  if (t.failed) {
+    ui.error("uninstall incomplete: " + std::to_string(t.failed) +
+             " items are left; the record "
+             "stays in " +
+             shown(meta));
+    return kSetupRollbackIncomplete;
+  }
+  ::unlink((meta + "/record").c_str());
+  ::rmdir(meta.c_str());
+  for (const std::string& d : holders) remove_dir(ui, d, t);
+  ui.info(record.product + " was uninstalled: " + std::to_string(t.removed) + " removed, " +
+          std::to_string(t.kept) + " kept, " + std::to_string(t.missing) + " already gone.");
+  return t.failed ? kSetupRollbackIncomplete : kSetupOk;
+}
+
+int run_installed(Ui& ui) {
+  std::vector<std::string> lines;
+  read_lines(reg_store_path(), &lines);
+  const std::string roots[] = {"[HKEY_CURRENT_USER\\", "[HKEY_LOCAL_MACHINE\\"};
+  const std::string sub = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+  int found = 0;
+  for (std::string line : lines) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (int r = 0; r < 2; ++r) {
+      const std::string& head = roots[r];
+      if (line.size() < head.size() + sub.size() + 2 || line.back() != ']') continue;
+      if (line.compare(0, head.size(), head) || line.compare(head.size(), sub.size(), sub))
+        continue;
+      std::string product = line.substr(head.size() + sub.size());
+      product.pop_back();
+      if (product.find('\\') != std::string::npos) continue;
+      int32_t root = r == 0 ? RZ_ROOT_CURRENT_USER : RZ_ROOT_LOCAL_MACHINE;
+      RegValue version, location;
+      reg_read(root, sub + product, "DisplayVersion", &version);
+      reg_read(root, sub + product, "InstallLocation", &location);
+      auto text = [](const RegValue& v) { return std::string(v.data.c_str()); };
+      ui.info(product + "\t" + text(version) + "\t" + text(location));
+      ++found;
+    }
+  }
+  if (!found) ui.info("Nothing is installed.");
+  return 0;
+}
+
+}  // namespace setup
