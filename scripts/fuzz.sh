@@ -28,19 +28,9 @@ if [ ! -f "tests/fuzz/${target}_fuzz.cpp" ]; then
   exit 2
 fi
 
-# clang and its runtime libraries (libFuzzer, the sanitizers) from Debian.
-need=()
-command -v clang++ >/dev/null || need+=(clang)
-ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 ||
-  need+=(libclang-rt-dev)
-if [ ${#need[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
-scripts/install-deps.sh
+# clang and its runtime libraries (libFuzzer, the sanitizers) from Debian,
+# with what the build needs.
+scripts/install-deps.sh clang libclang-rt-dev
 
 # Every object gets the fuzzer's coverage hooks and the sanitizers; only
 # the fuzz target's own link pulls in libFuzzer (and its main, which is why

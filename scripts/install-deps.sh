@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tools and the tests need.
-# Idempotent: packages already present are skipped.
+# Idempotent: packages already present are skipped.  Packages named on the
+# command line are installed as well (scripts/fuzz.sh asks for clang).
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config git python3
@@ -9,6 +10,7 @@ packages=(
   liblnk-utils desktop-file-utils
   mingw-w64-tools libwine-dev
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine64 netbase
+  "$@"
 )
 missing=()
 for p in "${packages[@]}"; do

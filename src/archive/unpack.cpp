@@ -230,11 +230,12 @@ plat::DirHandle open_root(const UnpackCall& c, bool* kept) {
 // name such as "sub\\f.txt") must exist.  The folder of the last call is
 // used again while `dir` (its path) still names it; `seen` is what the
 // existence check found there.  Returns 0, 7 (a level cannot be made or is
-// not a directory) or 53 (a link or ".." leads out of the root).
+// not a directory), 15 (a folder of the name is missing: the file cannot be
+// made) or 53 (a link or ".." leads out of the root).
 int32_t open_output_folder(UnpackCall& c, const std::string& dir, const plat::FileIdentity* seen) {
   ExtractState& s = extract_state();
-  size_t cut = c.output_path.size() - c.leaf.size();
-  std::string name_folder = c.output_path.substr(c.destination.size(), cut - c.destination.size());
+  size_t name_start = c.destination.size(), leaf_start = c.output_path.size() - c.leaf.size();
+  std::string name_folder = c.output_path.substr(name_start, leaf_start - name_start);
   // The key holds both texts: a root "a" with levels "\\b" is another
   // folder than a root "a\\b".
   std::string key = c.base + '\0' + c.below;
@@ -245,20 +246,17 @@ int32_t open_output_folder(UnpackCall& c, const std::string& dir, const plat::Fi
   }
   bool root_kept = false;
   plat::DirHandle root = open_root(c, &root_kept);
-  if (root == plat::kNoDir) {
-    error_box(message_text(7), dir.c_str(), message_text(2));
-    return 7;
-  }
-  int r = plat::dir_open_beneath(root, c.below.c_str(), 1, &c.out_dir);
+  int r = root == plat::kNoDir ? -1 : plat::dir_open_beneath(root, c.below.c_str(), 1, &c.out_dir);
+  bool in_name = false;
   if (r == 0 && !name_folder.empty()) {
     plat::dir_close(c.out_dir);
     c.out_dir = plat::kNoDir;
     r = plat::dir_open_beneath(root, (c.below + "\\" + name_folder).c_str(), 0, &c.out_dir);
-    if (r == -1) r = -15;  // as a file in a missing folder always was
+    in_name = true;
   }
-  if (!root_kept) plat::dir_close(root);
+  if (root != plat::kNoDir && !root_kept) plat::dir_close(root);
   if (r == plat::kDirEscapes) return 53;
-  if (r == -15) return 15;
+  if (r != 0 && in_name) return 15;
   if (r != 0) {
     error_box(message_text(7), dir.c_str(), message_text(2));
     return 7;

@@ -10,7 +10,8 @@
 //           entries' own names are used (else e0, e1, ...), bit 5 the
 //           password "pw" is set, bit 6 no Create Path prompt, bit 7 the
 //           walk marks the archive spanned;
-//   byte 1  the answers to the disk prompt, one bit each (1 OK, 0 Cancel);
+//   byte 1  the answers to the disk prompt, one bit each (1 OK, 0 Cancel;
+//           Cancel from the ninth on);
 //   byte 2  the answers to the other prompts, two bits each (Yes, No,
 //           Cancel, Yes);
 //   bytes 3-4 the length of the first volume and bytes 5-6 that of the
@@ -72,7 +73,10 @@ int32_t answer(void*, RZ_HWND, const char*, const char*, uint32_t style) {
   Prompts& p = g_prompts;
   switch (style & 0xF) {
     case RZ_MB_OKCANCEL:
-      return (p.disk >> (p.disk_asked++ % 8)) & 1 ? RZ_IDOK : RZ_IDCANCEL;
+      // The disk prompt is asked again for as long as OK comes and the
+      // volume is missing: after eight answers the user gives up.
+      if (p.disk_asked >= 8) return RZ_IDCANCEL;
+      return (p.disk >> p.disk_asked++) & 1 ? RZ_IDOK : RZ_IDCANCEL;
     case RZ_MB_YESNOCANCEL: {
       static const int32_t kAnswers[] = {RZ_IDYES, RZ_IDNO, RZ_IDCANCEL, RZ_IDYES};
       int32_t a = kAnswers[(p.other >> (2 * (p.other_asked++ % 4))) & 3];

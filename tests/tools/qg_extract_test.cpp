@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "qg_run.h"
+#include "qg_spawn.h"
 #include "qgwriter.h"
 #include "temp_dir.h"
 
@@ -131,29 +132,12 @@ TEST_F(QgExtract, HostileNamesAndDirectoriesStayInside) {
 
 TEST_F(QgExtract, CtrlCCancelsTheRunningEntryCleanly) {
   // One big entry, so that the interrupt lands during its extraction.
-  qgw::Entry big;
-  big.name = "big.bin";
-  big.data.resize(96u << 20);
-  uint32_t x = 7;
-  for (size_t i = 0; i < big.data.size(); i += 4)
-    big.data[i] = static_cast<uint8_t>((x = x * 1103515245u + 12345u) >> 28);
-  qgw::Options opt;
-  opt.level = 1;
   std::string error;
-  ASSERT_EQ(qgw::write_archive(dir_ / "big.qg", {big}, opt, nullptr, &error), 0) << error;
+  ASSERT_EQ(rztest::write_big_archive(dir_ / "big.qg", 96, &error), 0) << error;
   std::string out = dir_ / "out";
   fs::create_directories(out);
-  pid_t pid = fork();
+  pid_t pid = rztest::start_qg({"extract", dir_ / "big.qg", "-d", out});
   ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    std::string archive = dir_ / "big.qg";
-    int null_fd = open("/dev/null", O_WRONLY);
-    dup2(null_fd, 1);
-    dup2(null_fd, 2);
-    execl(RZ_QG_PATH, "qg", "extract", archive.c_str(), "-d", out.c_str(),
-          static_cast<char*>(nullptr));
-    _exit(127);
-  }
   // Wait until the entry is being written, then interrupt.
   bool writing = false;
   for (int i = 0; i < 20000 && !writing; ++i) {

@@ -87,7 +87,7 @@ TEST_F(QgTool, ErrorsGiveAStatusAndOneLine) {
     const char* expected_text;
   } cases[] = {
       {{"list", dir_ / "missing.qg"}, "qg:"},
-      {{"pack", dir_ / "nothing-here", "-o", dir_ / "x.qg"}, "no such file"},
+      {{"pack", dir_ / "nothing-here", "-o", dir_ / "x.qg"}, "No such file or directory"},
       {{"pack", tree_, "-o", dir_ / "x.qg", "--level", "12"}, "qg:"},
   };
   for (const auto& c : cases) {

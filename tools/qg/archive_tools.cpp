@@ -1,10 +1,17 @@
 #include "archive_tools.h"
 
+#include <errno.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <vector>
+
+#include "commands.h"
+#include "exit_codes.h"
 
 namespace qg {
 
@@ -29,21 +36,32 @@ bool read_at(std::ifstream& in, uint64_t pos, unsigned char* out, size_t n) {
   return static_cast<size_t>(in.gcount()) == n;
 }
 
-// Walks entries from `pos` by their headers; true when the chain ends
-// cleanly at the end of the file, at an end marker, or at an entry that
-// continues in a volume.
+// True when the bytes from pos to the end of the file are an end marker:
+// four zero bytes (fewer at the very end read as zeros) or the stop
+// signature, and nothing behind it.
+bool is_end_marker(std::ifstream& in, uint64_t size, uint64_t pos) {
+  unsigned char m[4] = {0, 0, 0, 0};
+  if (size - pos > 4 || !read_at(in, pos, m, static_cast<size_t>(size - pos))) return false;
+  uint32_t sig = le32(m);
+  return sig == 0 || (sig == 0x06034751 && size - pos == 4);
+}
+
+// Walks entries from `pos` by their headers; true when the chain reaches the
+// end of the file exactly, or an end marker that ends the file, or an entry
+// that continues in a volume (its data running past the end).  A stray
+// signature inside a program rarely has such a chain behind it.
 bool chain_is_consistent(std::ifstream& in, uint64_t size, uint64_t pos) {
   for (int guard = 0; guard < 1000000; ++guard) {
     if (pos == size) return true;
     unsigned char h[40];
-    if (!read_at(in, pos, h, 4)) return false;
-    uint32_t sig = le32(h);
-    if (sig == 0 || sig == 0x06034751) return true;
-    if (!is_entry_signature(h) || !read_at(in, pos, h, 40)) return false;
+    if (!read_at(in, pos, h, std::min<uint64_t>(4, size - pos))) return false;
+    if (!is_entry_signature(h)) return is_end_marker(in, size, pos);
+    if (!read_at(in, pos, h, 40)) return false;
     uint16_t nl = le16(h + 36), dl = le16(h + 38);
     if (nl > 255 || dl > 255) return false;
-    uint64_t next = pos + 40 + nl + dl + le32(h + 18);
-    if (h[3] == 5) return next >= size;
+    uint64_t data = pos + 40 + nl + dl;
+    uint64_t next = data + le32(h + 18);
+    if (h[3] == 5) return data <= size && next >= size;
     if (next > size) return false;
     pos = next;
   }
@@ -80,9 +98,81 @@ int resolve_offset(const std::string& path, const std::string& text, uint32_t* o
   if (text == "auto") return find_first_entry(path, offset);
   char* end = nullptr;
   unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-  if (text.empty() || *end != 0 || v > 0xFFFFFFFFull) return 1;
+  if (text.empty() || text[0] == '-' || *end != 0 || v > 0xFFFFFFFFull) return 1;
   *offset = static_cast<uint32_t>(v);
   return 0;
+}
+
+int start_walk(const std::string& path, const std::string& offset_text, WalkStart* start) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0)
+    return fail(kExitUnusable, printable(path) + ": " + std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return fail(kExitUnusable, printable(path) + ": Is a directory");
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    std::fclose(f);
+  } else {
+    return fail(kExitUnusable, printable(path) + ": " + std::strerror(errno));
+  }
+  if (path.size() > 255) return fail(kExitUsage, "archive path longer than 255 characters");
+  start->automatic = offset_text == "auto";
+  if (resolve_offset(path, offset_text, &start->offset) != 0)
+    return fail(start->automatic ? kExitUnusable : kExitUsage,
+                start->automatic ? "cannot read " + printable(path)
+                                 : "--offset wants a number from 0 to 4294967295, or auto");
+  // An empty file is an archive without entries; anywhere else the walk
+  // must find an entry where it starts.
+  start->entry_required = !start->automatic || st.st_size > 0;
+  return 0;
+}
+
+int nothing_at_start(const std::string& path, const WalkStart& start) {
+  if (start.automatic) return fail(kExitUnusable, "no archive found in " + printable(path));
+  return fail(kExitUnusable,
+              "no entry at offset " + std::to_string(start.offset) + " of " + printable(path));
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at text[i] (2 to 4) and its code
+// point, or 0.
+size_t utf8_sequence(const std::string& text, size_t i, uint32_t* cp) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
+  if (n == 0 || i + n > text.size()) return 0;
+  uint32_t v = c & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    unsigned char t = static_cast<unsigned char>(text[i + k]);
+    if ((t & 0xC0) != 0x80) return 0;
+    v = (v << 6) | (t & 0x3F);
+  }
+  static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (v < kMin[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+  *cp = v;
+  return n;
+}
+
+}  // namespace
+
+std::string printable(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    uint32_t cp = c;
+    size_t n = c < 0x80 ? 1 : utf8_sequence(text, i, &cp);
+    // C0 controls, DEL, and the C1 controls, whether UTF-8 encoded
+    // (U+0080-U+009F) or as single bytes (which a Latin-1 terminal obeys).
+    bool control = cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp <= 0x9F);
+    if (n == 0) n = 1;
+    if (control) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(cp));
+      out += hex;
+    } else {
+      out.append(text, i, n);
+    }
+    i += n;
+  }
+  return out;
 }
 
 std::string nextloop_message(int32_t code) {

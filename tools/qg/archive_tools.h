@@ -16,6 +16,25 @@ int find_first_entry(const std::string& path, uint32_t* offset);
 // Parses "--offset" text: "auto" or a number.  Returns 0 or 1.
 int resolve_offset(const std::string& path, const std::string& text, uint32_t* offset);
 
+// Where a walk over an archive starts.
+struct WalkStart {
+  uint32_t offset = 0;
+  bool automatic = false;       // found by the search, not given
+  bool entry_required = false;  // an end of archive at the start is an error
+};
+
+// Checks that the archive can be read and resolves --offset.  Returns 0, or
+// an exit status after printing why.
+int start_walk(const std::string& path, const std::string& offset_text, WalkStart* start);
+
+// The error for a walk that found no entry where it started; returns the
+// exit status.
+int nothing_at_start(const std::string& path, const WalkStart& start);
+
+// The text with control characters shown as \xHH, so that a name from an
+// archive cannot move the cursor or rewrite the screen.
+std::string printable(const std::string& text);
+
 // Message for a result code of QEN_NEXTLOOP.
 std::string nextloop_message(int32_t code);
 

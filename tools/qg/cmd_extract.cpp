@@ -7,17 +7,19 @@
 
 #include "archive_tools.h"
 #include "commands.h"
+#include "exit_codes.h"
+#include "output_errors.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 #include "terminal_host.h"
 
 namespace {
 
-// Exit statuses.
-constexpr int kExitOk = 0;
-constexpr int kExitSomeFailed = 1;
-constexpr int kExitUnusable = 2;
-constexpr int kExitCancelled = 3;
+using qg::kExitCancelled;
+using qg::kExitOk;
+using qg::kExitSomeFailed;
+using qg::kExitUnusable;
+using qg::kExitUsage;
 
 struct ExtractArgs {
   std::string archive;
@@ -40,7 +42,7 @@ struct Tally {
 void ensure_password(const EntryInfo& info, ExtractArgs& a) {
   if (a.has_password || !(info.header.attributes & RZ_ATTR_ENCRYPTED)) return;
   std::string pw;
-  if (qg::read_password("Password for " + std::string(info.name) + ": ", &pw)) {
+  if (qg::read_password("Password for " + qg::printable(info.name) + ": ", &pw)) {
     a.password = pw;
     QEN_DECRYPTKEY(pw.c_str());
   }
@@ -57,8 +59,9 @@ bool drain_cancel(const qg::TerminalHost& host) {
   return seen || qg::cancel_requested();
 }
 
-void count(int32_t r, const EntryInfo& info, bool test_only, Tally& t) {
-  std::string label = std::string(info.directory) + (info.directory[0] ? "\\" : "") + info.name;
+void count(int32_t r, const EntryInfo& info, const ExtractArgs& a, bool test_only, Tally& t) {
+  std::string label =
+      qg::printable(std::string(info.directory) + (info.directory[0] ? "\\" : "") + info.name);
   if (r == 0) {
     ++t.done;
     if (test_only) std::printf("OK      %s\n", label.c_str());
@@ -69,7 +72,9 @@ void count(int32_t r, const EntryInfo& info, bool test_only, Tally& t) {
     t.cancelled = true;
   } else {
     ++t.failed;
-    std::fprintf(stderr, "qg: %s: %s\n", label.c_str(), qg::unpack_message(r).c_str());
+    std::string why = test_only ? "" : qg::output_error_reason(r, a.destination, info);
+    std::fprintf(stderr, "qg: %s: %s%s%s\n", label.c_str(), qg::unpack_message(r).c_str(),
+                 why.empty() ? "" : ": ", why.c_str());
   }
 }
 
@@ -81,28 +86,31 @@ uint32_t unpack_options(const ExtractArgs& a, bool test_only) {
   return o;
 }
 
-int walk(ExtractArgs& a, bool test_only, qg::TerminalHost& host, Tally& t) {
+int walk(ExtractArgs& a, const qg::WalkStart& start, bool test_only, qg::TerminalHost& host,
+         Tally& t) {
   char path[256];
   std::memcpy(path, a.archive.c_str(), a.archive.size() + 1);
   EntryInfo info;
-  for (;;) {
+  for (bool first = true;; first = false) {
     int32_t r = QEN_NEXTLOOP(path, 0, &info);
+    if (r == 1 && first && start.entry_required) return qg::nothing_at_start(a.archive, start);
     if (r == 1) return kExitOk;
-    if (r != 0) return qg::fail(kExitUnusable, a.archive + ": " + qg::nextloop_message(r));
+    if (r != 0)
+      return qg::fail(kExitUnusable, qg::printable(a.archive) + ": " + qg::nextloop_message(r));
     uint32_t options = unpack_options(a, test_only);
     bool safe = qg::entry_name_is_safe(info.name);
     if (!safe) {
-      std::fprintf(stderr, "qg: refusing entry name %s\n", info.name);
+      std::fprintf(stderr, "qg: refusing entry name %s\n", qg::printable(info.name).c_str());
       ++t.failed;
       // Tested all the same, so that the scan follows its data into later volumes.
       options |= UNPACK_TEST_ONLY;
     }
     ensure_password(info, a);
-    host.label = info.name;
+    host.label = qg::printable(info.name);
     char spare[4] = "";
     r = QEN_UNPACK(info.name, spare, path, a.destination.c_str(), options);
     qg::end_progress_line(&host);
-    if (safe) count(r, info, test_only, t);
+    if (safe) count(r, info, a, test_only, t);
     if (t.cancelled || drain_cancel(host)) {
       t.cancelled = true;
       return kExitCancelled;
@@ -111,21 +119,18 @@ int walk(ExtractArgs& a, bool test_only, qg::TerminalHost& host, Tally& t) {
 }
 
 int run_extract(ExtractArgs a, bool test_only) {
-  uint32_t offset = 0;
-  if (qg::resolve_offset(a.archive, a.offset, &offset))
-    return qg::fail(kExitUnusable, "bad offset or unreadable archive: " + a.archive);
-  if (a.archive.size() > 255)
-    return qg::fail(kExitUnusable, "archive path longer than 255 characters");
-  if (a.yes && a.no) return qg::fail(kExitUnusable, "--yes and --no exclude each other");
+  if (a.yes && a.no) return qg::fail(kExitUsage, "--yes and --no exclude each other");
+  qg::WalkStart start;
+  if (int status = qg::start_walk(a.archive, a.offset, &start)) return status;
   qg::TerminalHost host;
   host.answer = a.yes ? qg::Answer::yes : a.no ? qg::Answer::no : qg::Answer::ask;
   host.progress_bar = ::isatty(2) != 0;
   qg::install_terminal_host(&host);
   QEN_RESETDLL();
-  UDF1(offset, 2961);
+  UDF1(start.offset, 2961);
   if (a.has_password) QEN_DECRYPTKEY(a.password.c_str());
   Tally t;
-  int status = walk(a, test_only, host, t);
+  int status = walk(a, start, test_only, host, t);
   QEN_RESETDLL();
   qg::remove_terminal_host();
   if (test_only) {

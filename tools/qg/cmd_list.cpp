@@ -4,6 +4,7 @@
 
 #include "archive_tools.h"
 #include "commands.h"
+#include "exit_codes.h"
 #include "terminal_host.h"
 
 namespace {
@@ -34,23 +35,23 @@ void print_row(const EntryInfo& info) {
   const EntryHeader& h = info.header;
   double ratio =
       h.unpacked_size ? 100.0 * (1.0 - double(h.packed_size) / double(h.unpacked_size)) : 0.0;
-  std::printf("%-24s %-20s %12u %12u %6.1f%% %s %s %s\n", info.name,
-              info.directory[0] ? info.directory : "\\", h.unpacked_size, h.packed_size, ratio,
-              qg::entry_time_text(h).c_str(), qg::attribute_text(h.attributes).c_str(),
+  std::string name = qg::printable(info.name);
+  std::string directory = info.directory[0] ? qg::printable(info.directory) : "\\";
+  std::printf("%-24s %-20s %12u %12u %6.1f%% %s %s %s\n", name.c_str(), directory.c_str(),
+              h.unpacked_size, h.packed_size, ratio, qg::entry_time_text(h).c_str(),
+              qg::attribute_text(h.attributes).c_str(),
               (h.attributes & RZ_ATTR_ENCRYPTED) ? "encrypted" : "");
 }
 
 int run_list(ListArgs a) {
-  uint32_t offset = 0;
-  if (qg::resolve_offset(a.archive, a.offset, &offset))
-    return qg::fail(2, "bad offset or unreadable archive: " + a.archive);
-  if (a.archive.size() > 255) return qg::fail(2, "archive path longer than 255 characters");
+  qg::WalkStart start;
+  if (int status = qg::start_walk(a.archive, a.offset, &start)) return status;
   char path[256];
   std::memcpy(path, a.archive.c_str(), a.archive.size() + 1);
   qg::TerminalHost host;
   qg::install_terminal_host(&host);
   QEN_RESETDLL();
-  UDF1(offset, 2961);
+  UDF1(start.offset, 2961);
   if (a.has_password) QEN_DECRYPTKEY(a.password.c_str());
   std::printf("%-24s %-20s %12s %12s %7s %-19s %s %s\n", "Name", "Directory", "Size", "Packed",
               "Ratio", "Date", "Attr", "");
@@ -64,15 +65,18 @@ int run_list(ListArgs a) {
     if (t != 0) {
       QEN_RESETDLL();
       qg::remove_terminal_host();
-      return qg::fail(1, std::string("cannot follow ") + info.name +
-                             " into the next volume: " + qg::unpack_message(t));
+      if (t == -2 || t == -30) return qg::fail(qg::kExitCancelled, "cancelled");
+      return qg::fail(qg::kExitUnusable, "cannot follow " + qg::printable(info.name) +
+                                             " into the next volume: " + qg::unpack_message(t));
     }
   }
   QEN_RESETDLL();
   qg::remove_terminal_host();
-  if (r != 1) return qg::fail(1, a.archive + ": " + qg::nextloop_message(r));
+  if (r == 1 && count == 0 && start.entry_required) return qg::nothing_at_start(a.archive, start);
+  if (r != 1)
+    return qg::fail(qg::kExitUnusable, qg::printable(a.archive) + ": " + qg::nextloop_message(r));
   std::printf("%u entries\n", count);
-  return 0;
+  return qg::kExitOk;
 }
 
 void add_list(CLI::App& root, int& exit_code) {

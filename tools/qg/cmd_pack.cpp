@@ -1,11 +1,16 @@
-// qg pack: files and folders into an archive.
+// qg pack: files and folders into an archive.  The archive is written to
+// temporary files that replace the output only when everything was packed,
+// so a failed pack leaves an existing archive as it was.
+#include <errno.h>
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include "commands.h"
+#include "exit_codes.h"
 #include "qgwriter.h"
 
 namespace {
@@ -24,7 +29,8 @@ int collect(const PackArgs& a, std::vector<qgw::Entry>* entries) {
   std::string error;
   for (const std::string& in : a.inputs) {
     struct stat st;
-    if (::stat(in.c_str(), &st) != 0) return qg::fail(1, "no such file or folder: " + in);
+    if (::stat(in.c_str(), &st) != 0)
+      return qg::fail(qg::kExitFileError, in + ": " + std::strerror(errno));
     int r;
     if (S_ISDIR(st.st_mode)) {
       r = qgw::entries_from_folder(in, entries, &error);
@@ -35,7 +41,7 @@ int collect(const PackArgs& a, std::vector<qgw::Entry>* entries) {
       r = qgw::entry_from_file(in, name, "", &e, &error);
       if (!r) entries->push_back(std::move(e));
     }
-    if (r) return qg::fail(1, error);
+    if (r) return qg::fail(qg::kExitFileError, error);
   }
   return 0;
 }
@@ -50,17 +56,20 @@ int run_pack(const PackArgs& a) {
   opt.end = qgw::End::none;
   if (!a.sfx.empty()) {
     std::ifstream stub(a.sfx, std::ios::binary);
-    if (!stub) return qg::fail(1, "cannot read stub " + a.sfx);
+    if (!stub)
+      return qg::fail(qg::kExitFileError,
+                      "cannot read stub " + a.sfx + ": " + std::strerror(errno));
     opt.stub.assign(std::istreambuf_iterator<char>(stub), std::istreambuf_iterator<char>());
   }
   qgw::Report report;
   std::string error;
-  if (qgw::write_archive(a.output, entries, opt, &report, &error)) return qg::fail(1, error);
+  if (qgw::write_archive(a.output, entries, opt, &report, &error))
+    return qg::fail(qg::kExitFileError, error);
   std::printf("%u entries", report.entries);
   if (report.volumes.size() > 1) std::printf(" in %zu volumes", report.volumes.size());
   if (!opt.stub.empty()) std::printf(", first entry at offset %u", report.first_entry_offset);
   std::printf("\n");
-  return 0;
+  return qg::kExitOk;
 }
 
 void add_pack(CLI::App& root, int& exit_code) {

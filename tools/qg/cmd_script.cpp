@@ -1,14 +1,17 @@
 // qg script: run the registry items of an install script as a setup program
 // would; qg reg get: print a value of the registry store.
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 
 #include "commands.h"
+#include "exit_codes.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 
@@ -48,32 +51,36 @@ int32_t root_code(const std::string& text) {
 }
 
 int run_script(const ScriptArgs& a) {
-  if (access(a.script.c_str(), R_OK) != 0) return qg::fail(4, "cannot read " + a.script);
+  if (access(a.script.c_str(), R_OK) != 0)
+    return qg::fail(qg::kExitFileError, "cannot read " + a.script + ": " + std::strerror(errno));
   if (!a.registry.empty()) rz_host_set_registry_file(a.registry.c_str());
   int log_fd = 1;  // the install log goes to standard output unless named
   if (!a.log.empty()) {
     log_fd = ::open(a.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (log_fd < 0) return qg::fail(4, "cannot open the log " + a.log);
+    if (log_fd < 0)
+      return qg::fail(qg::kExitFileError,
+                      "cannot open the log " + a.log + ": " + std::strerror(errno));
   }
   std::fflush(stdout);
   INITMAK(a.script.c_str(), a.mode, a.os_mask, a.condition_mask, log_fd);
   int32_t result = WRITEREG(a.tags.c_str());
   if (log_fd != 1) ::close(log_fd);
   std::fprintf(stderr, "qg: %d registry item(s) in the script\n", result - 1);
-  return 0;
+  return qg::kExitOk;
 }
 
 int run_reg_get(const RegGetArgs& a) {
   int32_t root = root_code(a.root);
   if (root == 0)
-    return qg::fail(2, "unknown root " + a.root + " (1-5, HKCR, HKCU, HKLM, HKU, HKCC)");
+    return qg::fail(qg::kExitUsage,
+                    "unknown root " + a.root + " (1-5, HKCR, HKCU, HKLM, HKU, HKCC)");
   if (!a.registry.empty()) rz_host_set_registry_file(a.registry.c_str());
   INITMAK("", a.mode, 0, 0, -1);
   char result[128] = {};
   if (GETREG(root, a.key.c_str(), a.name.c_str(), result, a.selector) != 1)
-    return qg::fail(1, "no such value, or one longer than 127 bytes");
+    return qg::fail(qg::kExitNotFound, "no such value, or one longer than 127 bytes");
   std::printf("%s\n", result);
-  return 0;
+  return qg::kExitOk;
 }
 
 void add_script(CLI::App& root, int& exit_code) {
@@ -89,7 +96,6 @@ void add_script(CLI::App& root, int& exit_code) {
   cmd->add_option("--log", args->log, "Install log to append to (default: standard output)");
   cmd->add_option("--registry", args->registry,
                   "Registry store file (default: $RAZIZA3Z_REGISTRY, then the user's data folder)");
-  cmd->footer("Exit status: 0 done, 2 usage, 4 script or log cannot be opened.");
   cmd->callback([args, &exit_code] { exit_code = run_script(*args); });
 }
 
@@ -104,7 +110,6 @@ void add_reg(CLI::App& root, int& exit_code) {
   get->add_option("--mode", args->mode, "Install mode (2 with --selector 3 reads \"Common NAME\")");
   get->add_option("--selector", args->selector, "Selector of the read");
   get->add_option("--registry", args->registry, "Registry store file");
-  get->footer("Exit status: 0 printed, 1 no such value, 2 usage.");
   get->callback([args, &exit_code] { exit_code = run_reg_get(*args); });
 }
 

@@ -6,14 +6,15 @@
 namespace qg {
 
 enum ExitCode : int {
-  kExitOk = 0,           // everything asked for was done
-  kExitSomeFailed = 1,   // some entries failed, the others were done
-  kExitUnusable = 2,     // the archive could not be read (missing, damaged, no entry at the offset)
-  kExitCancelled = 3,    // cancelled: Ctrl-C, SIGTERM, SIGHUP, or No/Cancel answered
-  kExitUsage = 4,        // the command line was wrong
-  kExitFileError = 5,    // a local file could not be read or written (input, output, script, store)
-  kExitNetwork = 6,      // download: no connection, connection reset, or nothing arrived in time
-  kExitServer = 7,       // download: the server's reply was an error, a redirect, invalid, or cut short
+  kExitOk = 0,          // everything asked for was done
+  kExitSomeFailed = 1,  // some entries failed, the others were done
+  kExitUnusable = 2,    // the archive could not be read (missing, damaged, no entry at the offset)
+  kExitCancelled = 3,   // cancelled: Ctrl-C, SIGTERM, SIGHUP, or No/Cancel answered
+  kExitUsage = 4,       // the command line was wrong
+  kExitFileError = 5,   // a local file could not be read or written (input, output, script, store)
+  kExitNetwork = 6,     // download: no connection, connection reset, or nothing arrived in time
+  kExitServer = 7,  // download: the server's reply was an error, a redirect, invalid, or cut short
+  kExitNotFound = 8,  // reg get: the value asked for is not in the store
 };
 
 // The table as `qg --help` shows it.
@@ -26,6 +27,7 @@ inline constexpr const char* kExitCodeTable =
     "  4  usage: the command line was wrong\n"
     "  5  a local file could not be read or written\n"
     "  6  download: no connection, connection reset, or nothing arrived in time\n"
-    "  7  download: the server answered with an error, a redirect or an invalid reply\n";
+    "  7  download: the server answered with an error, a redirect or an invalid reply\n"
+    "  8  reg get: no such value\n";
 
 }  // namespace qg

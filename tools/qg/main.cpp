@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "exit_codes.h"
 
 namespace qg {
 
@@ -34,12 +35,21 @@ int main(int argc, char** argv) {
   std::sort(commands.begin(), commands.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   for (auto& [order, add] : commands) add(app, exit_code);
+  // The one table of exit statuses, under every help text that has no
+  // footer of its own.
+  app.footer(qg::kExitCodeTable);
+  auto all = [](CLI::App*) { return true; };
+  for (CLI::App* sub : app.get_subcommands(all)) {
+    if (sub->get_footer().empty()) sub->footer(qg::kExitCodeTable);
+    for (CLI::App* leaf : sub->get_subcommands(all))
+      if (leaf->get_footer().empty()) leaf->footer(qg::kExitCodeTable);
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);
     std::fprintf(stderr, "qg: %s\n", e.what());
-    return 2;
+    return qg::kExitUsage;
   }
   return exit_code;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "archive_tools.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 
@@ -21,11 +22,17 @@ volatile sig_atomic_t g_cancel = 0;
 uint32_t g_cancel_id = 0;
 int g_window_marker = 0;  // the "window" the library reports to
 
-void on_interrupt(int) {
+// Ctrl-C, and a request to end (SIGTERM, or SIGHUP when the terminal
+// goes): each cancels like the others, so that the running entry stops and
+// its temporary file is removed.
+constexpr int kCancelSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void on_interrupt(int signal_number) {
   g_cancel = 1;
   // Safe in a signal handler: the library's queue takes no lock.
   rz_host_post_message(&g_window_marker, g_cancel_id, 0, 0);
-  signal(SIGINT, SIG_DFL);
+  // A second one of the same kind ends qg at once.
+  signal(signal_number, SIG_DFL);
 }
 
 // Reads one line from the terminal; false when there is none.
@@ -65,15 +72,19 @@ int32_t ask_ok_cancel(const std::string& text) {
   return (line == "c" || line == "C" || line == "cancel") ? RZ_IDCANCEL : RZ_IDOK;
 }
 
-int32_t box(void*, RZ_HWND, const char* text, const char* caption, uint32_t style) {
+// The texts name files of the archive: shown with control characters
+// escaped.
+int32_t box(void*, RZ_HWND, const char* raw_text, const char* raw_caption, uint32_t style) {
   end_progress_line(g_host);
+  std::string text = printable(raw_text), caption = printable(raw_caption);
   switch (style & 0xF) {
     case RZ_MB_YESNOCANCEL:
       return ask_yes_no_cancel(text);
     case RZ_MB_OKCANCEL:
       return ask_ok_cancel(text);
     default:
-      std::fprintf(stderr, "qg: %s%s%s\n", caption, *caption ? ": " : "", text);
+      std::fprintf(stderr, "qg: %s%s%s\n", caption.c_str(), caption.empty() ? "" : ": ",
+                   text.c_str());
       return RZ_IDOK;
   }
 }
@@ -106,11 +117,11 @@ void bind_progress_and_interrupt(uint32_t* progress_message, uint32_t* cancel_me
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = on_interrupt;
   sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, nullptr);
+  for (int sig : kCancelSignals) sigaction(sig, &sa, nullptr);
 }
 
 void unbind_interrupt() {
-  signal(SIGINT, SIG_DFL);
+  for (int sig : kCancelSignals) signal(sig, SIG_DFL);
 }
 
 void install_terminal_host(TerminalHost* host) {

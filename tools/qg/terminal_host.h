@@ -19,10 +19,11 @@ struct TerminalHost {
 };
 
 // Registers "RUZI1" and "VORE2", binds the library's progress channel to
-// qg, and turns the first Ctrl-C into the cancel message (a second one ends
-// qg at once, in case the library cannot report soon).
+// qg, and turns the first Ctrl-C, SIGTERM or SIGHUP into the cancel message
+// (a second one of the same kind ends qg at once, in case the library
+// cannot report soon).
 void bind_progress_and_interrupt(uint32_t* progress_message, uint32_t* cancel_message);
-// Restores the default Ctrl-C behaviour.
+// Restores the default behaviour of those signals.
 void unbind_interrupt();
 
 // Installs the callbacks, binds the progress channel and the Ctrl-C handler.
@@ -30,7 +31,7 @@ void install_terminal_host(TerminalHost* host);
 // Restores the default Ctrl-C behaviour and removes the callbacks.
 void remove_terminal_host();
 
-// True once Ctrl-C was pressed (the cancel message was posted).
+// True once one of those signals came (the cancel message was posted).
 bool cancel_requested();
 
 // Clears the bar's line on the terminal.

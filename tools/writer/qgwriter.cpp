@@ -2,11 +2,14 @@
 
 #include <zlib.h>
 
-#if defined(_WIN32)
+#include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#if defined(_WIN32)
 #include <io.h>
 #include <process.h>
-#include <sys/stat.h>
+#else
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -28,13 +31,19 @@ constexpr uint32_t kEncryptionHeader = 12;
 constexpr uint16_t kAttrEncrypted = 0x4000;
 constexpr size_t kChunk = 64 * 1024;
 constexpr int kMaxVolumes = 99;
-constexpr uint16_t kVersionNeeded = 16;  // the highest version readers accept
+constexpr uint16_t kVersionNeeded = 16;          // the highest version readers accept
+constexpr uint64_t kMaxEntrySize = 0xFFFFFFFFu;  // the sizes are 32-bit fields
 
 using FilePtr = std::unique_ptr<FILE, int (*)(FILE*)>;
 
 int fail(std::string* error, const std::string& message) {
   if (error) *error = message;
   return 1;
+}
+
+// The message followed by the system's reason for the last failed call.
+int fail_errno(std::string* error, const std::string& message) {
+  return fail(error, message + ": " + std::strerror(errno));
 }
 
 void put16(std::vector<uint8_t>& out, uint32_t v) {
@@ -84,7 +93,7 @@ struct Payload {
 
 int stage_raw(const std::vector<uint8_t>& raw, Payload* p, std::string* error) {
   if (!raw.empty() && std::fwrite(raw.data(), 1, raw.size(), p->file.get()) != raw.size())
-    return fail(error, "cannot write temporary file");
+    return fail_errno(error, "cannot write temporary file");
   p->packed = raw.size();
   return 0;
 }
@@ -103,7 +112,7 @@ int deflate_chunk(z_stream* z, const uint8_t* in, size_t n, bool last, Payload* 
     if (rc == Z_STREAM_ERROR) return fail(error, "deflate failed");
     size_t have = out.size() - z->avail_out;
     if (have && std::fwrite(out.data(), 1, have, p->file.get()) != have)
-      return fail(error, "cannot write temporary file");
+      return fail_errno(error, "cannot write temporary file");
     p->packed += have;
   } while (z->avail_out == 0 || (last && rc != Z_STREAM_END));
   return 0;
@@ -114,11 +123,11 @@ template <typename Sink>
 int read_content(const Entry& e, Sink sink, std::string* error) {
   if (e.source_path.empty()) return sink(e.data.data(), e.data.size(), true);
   FilePtr in(std::fopen(e.source_path.c_str(), "rb"), fclose);
-  if (!in) return fail(error, "cannot open " + e.source_path);
+  if (!in) return fail_errno(error, "cannot open " + e.source_path);
   std::vector<uint8_t> buf(kChunk);
   for (;;) {
     size_t n = std::fread(buf.data(), 1, buf.size(), in.get());
-    if (std::ferror(in.get())) return fail(error, "cannot read " + e.source_path);
+    if (std::ferror(in.get())) return fail_errno(error, "cannot read " + e.source_path);
     bool last = n < buf.size() && std::feof(in.get());
     if (int r = sink(buf.data(), n, last)) return r;
     if (last) return 0;
@@ -152,6 +161,10 @@ FILE* staging_file() {
 }
 #endif
 
+std::string too_large(const std::string& name) {
+  return "entry too large for the format (4294967295 bytes at most): " + name;
+}
+
 int make_payload(const Entry& e, int level, Payload* p, std::string* error) {
   p->file.reset(staging_file());
   if (!p->file) return fail(error, "cannot create a temporary file");
@@ -165,6 +178,8 @@ int make_payload(const Entry& e, int level, Payload* p, std::string* error) {
       [&](const uint8_t* data, size_t n, bool last) -> int {
         crc = crc32(crc, data, static_cast<uInt>(n));
         p->unpacked += n;
+        // A file that grew past the limit while it was read stops here.
+        if (p->unpacked > kMaxEntrySize) return fail(error, too_large(e.name));
         return compress ? deflate_chunk(&z, data, n, last, p, error) : 0;
       },
       error);
@@ -172,8 +187,8 @@ int make_payload(const Entry& e, int level, Payload* p, std::string* error) {
   if (r) return r;
   if (!compress && stage_raw(*e.raw_data, p, error)) return 1;
   p->crc = static_cast<uint32_t>(crc);
-  if (p->unpacked > 0xFFFFFFFFu || p->packed + kEncryptionHeader > 0xFFFFFFFFu)
-    return fail(error, "entry too large for the format: " + e.name);
+  if (p->unpacked > kMaxEntrySize || p->packed + kEncryptionHeader > kMaxEntrySize)
+    return fail(error, too_large(e.name));
   std::rewind(p->file.get());
   return 0;
 }
@@ -206,10 +221,50 @@ uint64_t record_size(const Entry& e, bool encrypted) {
   return 40 + e.name.size() + e.directory.size() + (encrypted ? kEncryptionHeader : 0);
 }
 
-// The files of the archive: the first volume, then .-02, .-03, ...
+// A new file beside `final_name`, created exclusively under a random name.
+// Returns the stream, or null with errno set; *temp receives the name.
+FILE* create_beside(const std::string& final_name, std::string* temp) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".qgtmp%08x", static_cast<unsigned>(random()));
+    *temp = final_name + suffix;
+#if defined(_WIN32)
+    int fd =
+        ::_open(temp->c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    int fd = ::open(temp->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+#endif
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+#if defined(_WIN32)
+    FILE* f = ::_fdopen(fd, "wb");
+    if (!f) ::_close(fd);
+#else
+    FILE* f = ::fdopen(fd, "wb");
+    if (!f) ::close(fd);
+#endif
+    return f;
+  }
+  return nullptr;
+}
+
+// The files of the archive: the first volume, then .-02, .-03, ...  Each is
+// written to a temporary file beside it; commit() puts them in place, and
+// until then (or when the writing fails) files of the same names stay as
+// they were.
 class Volumes {
  public:
   Volumes(std::string path, uint64_t max) : path_(std::move(path)), max_(max) {}
+  ~Volumes() {
+    close(nullptr);
+    std::error_code ec;
+    for (const std::string& t : temps_) std::filesystem::remove(t, ec);
+  }
+  Volumes(const Volumes&) = delete;
+  Volumes& operator=(const Volumes&) = delete;
   int open_first(std::string* error) { return open(path_, error); }
   int next(std::string* error) {
     if (number_ >= kMaxVolumes) return fail(error, "more than 99 volumes needed");
@@ -219,7 +274,8 @@ class Volumes {
   uint64_t room() const { return max_ == 0 ? UINT64_MAX : (used_ < max_ ? max_ - used_ : 0); }
   uint64_t used() const { return used_; }
   int put(const uint8_t* data, size_t n, std::string* error) {
-    if (n && std::fwrite(data, 1, n, file_.get()) != n) return fail(error, "write failed");
+    if (n && std::fwrite(data, 1, n, file_.get()) != n)
+      return fail_errno(error, "cannot write " + names_.back());
     used_ += n;
     return 0;
   }
@@ -228,11 +284,24 @@ class Volumes {
     if (std::fflush(file_.get()) != 0 ||
         std::fseek(file_.get(), static_cast<long>(offset), SEEK_SET) != 0 ||
         std::fputc(byte, file_.get()) == EOF || std::fseek(file_.get(), 0, SEEK_END) != 0)
-      return fail(error, "cannot patch signature");
+      return fail_errno(error, "cannot write " + names_.back());
     return 0;
   }
   int close(std::string* error) {
-    if (file_ && std::fclose(file_.release()) != 0) return fail(error, "close failed");
+    if (file_ && std::fclose(file_.release()) != 0)
+      return fail_errno(error, "cannot write " + names_.back());
+    return 0;
+  }
+  // Closes the last volume and renames every temporary file into place.
+  int commit(std::string* error) {
+    if (close(error)) return 1;
+    for (size_t i = 0; i < temps_.size(); ++i) {
+      std::error_code ec;
+      std::filesystem::rename(temps_[i], names_[i], ec);
+      if (ec) return fail(error, "cannot write " + names_[i] + ": " + ec.message());
+      temps_[i].clear();
+    }
+    temps_.clear();
     return 0;
   }
   const std::vector<std::string>& names() const { return names_; }
@@ -240,9 +309,11 @@ class Volumes {
  private:
   int open(const std::string& name, std::string* error) {
     if (close(error)) return 1;
-    file_.reset(std::fopen(name.c_str(), "wb"));
-    if (!file_) return fail(error, "cannot create " + name);
+    std::string temp;
+    file_.reset(create_beside(name, &temp));
+    if (!file_) return fail_errno(error, "cannot create " + name);
     names_.push_back(name);
+    temps_.push_back(temp);
     used_ = 0;
     return 0;
   }
@@ -252,6 +323,7 @@ class Volumes {
   uint64_t used_ = 0;
   int number_ = 1;
   std::vector<std::string> names_;
+  std::vector<std::string> temps_;  // written, not yet renamed into place
 };
 
 // Copies `n` bytes of the staged data, enciphered when a cipher is given.
@@ -354,6 +426,9 @@ int entry_from_file(const std::string& file, const std::string& name, const std:
   if (ec) return fail(error, "not a readable file: " + file);
   if (name.size() > 255 || directory.size() > 255)
     return fail(error, "name or directory longer than 255 bytes: " + file);
+  // Refused before any of it is compressed.
+  uintmax_t size = fs::file_size(file, ec);
+  if (!ec && size > kMaxEntrySize) return fail(error, too_large(file));
   Entry e;
   e.name = name;
   e.directory = directory;
@@ -430,7 +505,7 @@ int write_archive(const std::string& path, const std::vector<Entry>& entries,
     put32(marker, options.end == End::stop ? kSigStop : 0);
     if (vol.put(marker.data(), marker.size(), error)) return 1;
   }
-  if (vol.close(error)) return 1;
+  if (vol.commit(error)) return 1;
   if (report) {
     report->first_entry_offset = first;
     report->volumes = vol.names();
