@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "archive_tools.h"
 #include "commands.h"
@@ -122,11 +123,16 @@ int walk(ExtractArgs& a, const qg::WalkStart& start, bool test_only, qg::Termina
 
 // The same walk in a.jobs processes, when no question can come up that only
 // one process may ask (a replace prompt without an answer given, a disk
-// prompt of a spanned archive).  The password is asked up front.  Returns
-// false, with nothing done, when the walk must run in one process.
+// prompt of a spanned archive) and the entries' order cannot matter.  The password is asked up
+// front.  Returns false, with nothing done, when the walk must run in one process.
 bool walk_parallel(ExtractArgs& a, const qg::WalkStart& start, bool test_only,
                    qg::TerminalHost& host, Tally& t, int* status) {
-  bool answered = test_only || a.overwrite || a.skip_existing || a.yes || a.no;
+  // Into a folder that is empty (or not there yet) no replace prompt comes
+  // up, as long as no two entries write the same file.
+  std::error_code ec;
+  bool empty =
+      !std::filesystem::exists(a.destination, ec) || std::filesystem::is_empty(a.destination, ec);
+  bool answered = test_only || a.overwrite || a.skip_existing || a.yes || a.no || (empty && !ec);
   qg::ParallelWalk plan;
   plan.archive = a.archive;
   plan.offset = start.offset;

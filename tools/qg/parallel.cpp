@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <set>
 
 #include "terminal_host.h"
 
@@ -87,6 +88,24 @@ bool collect(int fd, std::vector<int32_t>* results, std::string* partial) {
   return true;
 }
 
+// True when two entries would write the same path, or one writes a file
+// where another needs a folder: then the order of the entries decides what
+// happens, and only one process keeps that order.
+bool outputs_collide(const std::vector<EntryInfo>& entries) {
+  std::set<std::string> files, folders;
+  for (const EntryInfo& e : entries) {
+    std::string path = std::string(e.directory) + "\\" + e.name;
+    for (char& c : path)
+      if (c == '/') c = '\\';
+    if (!files.insert(path).second) return true;
+    for (size_t at = path.find('\\', 1); at != std::string::npos; at = path.find('\\', at + 1))
+      folders.insert(path.substr(0, at));
+  }
+  for (const std::string& f : files)
+    if (folders.count(f)) return true;
+  return false;
+}
+
 }  // namespace
 
 bool plan_parallel(ParallelWalk* walk) {
@@ -111,7 +130,7 @@ bool plan_parallel(ParallelWalk* walk) {
     }
   }
   QEN_RESETDLL();
-  return !spanned && walk->entries.size() >= 2;
+  return !spanned && walk->entries.size() >= 2 && !outputs_collide(walk->entries);
 }
 
 int run_parallel(const ParallelWalk& walk, const WorkerUnpack& unpack, const ParentReport& report) {

@@ -27,7 +27,9 @@ struct ParallelWalk {
 // Walks the archive with QEN_NEXTLOOP alone (no entry is decoded) and
 // decides whether its entries can be shared out: not when the archive spans
 // volumes (only extracting an entry moves the walk into the next volume), nor
-// when it holds fewer than two entries.  True with entries and end filled.
+// when it holds fewer than two entries, nor when two entries write the same
+// path (or a file where another needs a folder), where their order decides.
+// True with entries and end filled.
 bool plan_parallel(ParallelWalk* walk);
 
 // Extracts one entry in a worker: `path` is the walk's path buffer.
