@@ -2,7 +2,10 @@
 # System calls per extracted file: `qg extract` against bsdtar and unzip on
 # the same generated tree (a few thousand small files in nested folders),
 # counted with `strace -f -c`.  Prints calls per file for each tool, the
-# ratios against qg, and qg's calls per file by kind.
+# ratios against qg, and qg's calls per file by kind.  Then the wall time of
+# the same extractions (medians of RUNS, default 5), `qg extract -j 2` and
+# `qg test` with and without -j 2 included, as ratios against bsdtar and
+# unzip -t in the same run.
 #
 #   bench/syscalls.sh [QG] [FILES]
 #
@@ -82,3 +85,32 @@ printf '  %-22s %8s calls  %6s per file  (%sx qg)\n' "unzip (zip)" "$unzip_calls
 echo "qg extract, calls per file by kind:"
 awk -v n="$files" '$1 ~ /^[0-9.]+$/ && $NF != "total" { c = $4; printf "  %-16s %6.2f\n", $NF, c / n }' \
   "$work/qg.log" | sort -k2 -rn | awk '$2 >= 0.01'
+
+# Wall time, medians of several runs, as ratios against the peers.
+runs=${RUNS:-5}
+median() {
+  local out=$1
+  shift
+  local times=()
+  for _ in $(seq "$runs"); do
+    rm -rf "$out"
+    mkdir -p "$out"
+    local t0 t1
+    t0=$(date +%s.%N)
+    "$@" >/dev/null 2>&1
+    t1=$(date +%s.%N)
+    times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')")
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+t_qg=$(median "$work/t1" "$qg" extract "$work/tree.qg" -d "$work/t1")
+t_qg2=$(median "$work/t2" "$qg" extract "$work/tree.qg" -d "$work/t2" -j 2)
+t_tar=$(median "$work/t3" bsdtar -xf "$work/tree.zip" -C "$work/t3")
+t_test=$(median "$work/t4" "$qg" test "$work/tree.qg")
+t_test2=$(median "$work/t4" "$qg" test "$work/tree.qg" -j 2)
+t_unzipt=$(median "$work/t4" unzip -tq "$work/tree.zip")
+echo "wall time, medians of $runs (seconds; ratio = peer time / qg time)"
+printf '  %-26s %7s   %sx bsdtar -xf (%s s)\n' "qg extract" "$t_qg" "$(ratio "$t_tar" "$t_qg")" "$t_tar"
+printf '  %-26s %7s   %sx bsdtar -xf\n' "qg extract -j 2" "$t_qg2" "$(ratio "$t_tar" "$t_qg2")"
+printf '  %-26s %7s   %sx unzip -t (%s s)\n' "qg test" "$t_test" "$(ratio "$t_unzipt" "$t_test")" "$t_unzipt"
+printf '  %-26s %7s   %sx unzip -t\n' "qg test -j 2" "$t_test2" "$(ratio "$t_unzipt" "$t_test2")"
