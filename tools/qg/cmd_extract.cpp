@@ -127,6 +127,7 @@ int walk(ExtractArgs& a, const qg::WalkStart& start, bool test_only, qg::Termina
 // front.  Returns false, with nothing done, when the walk must run in one process.
 bool walk_parallel(ExtractArgs& a, const qg::WalkStart& start, bool test_only,
                    qg::TerminalHost& host, Tally& t, int* status) {
+  if (a.jobs < 2) return false;
   // Into a folder that is empty (or not there yet) no replace prompt comes
   // up, as long as no two entries write the same file.
   std::error_code ec;
@@ -137,7 +138,7 @@ bool walk_parallel(ExtractArgs& a, const qg::WalkStart& start, bool test_only,
   plan.archive = a.archive;
   plan.offset = start.offset;
   plan.jobs = a.jobs;
-  if (a.jobs < 2 || !answered || !qg::plan_parallel(&plan)) return false;
+  if (!answered || !qg::plan_parallel(&plan)) return false;
   for (const EntryInfo& info : plan.entries) ensure_password(info, a);
   bool bar = host.progress_bar;
   auto unpack = [&](const EntryInfo& info, char* path) -> int32_t {
