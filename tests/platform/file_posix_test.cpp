@@ -146,6 +146,9 @@ TEST(PosixFiles, ReadAtReadsWhereAskedWhateverThePosition) {
   EXPECT_EQ(length, -7);
 }
 
+// Windows holds directories by path and has no identity to compare (the
+// kept folders are then never used again).
+#if !defined(_WIN32)
 TEST(PosixFiles, IdentityFollowsTheFileNotItsName) {
   rztest::TempDir dir;
   std::filesystem::create_directories(dir / "d");
@@ -183,7 +186,6 @@ TEST(PosixFiles, IdentityFollowsTheFileNotItsName) {
   plat::dir_close(h);
 }
 
-#if !defined(_WIN32)
 TEST(PosixFiles, CreateNewMakesOnlyWhatIsNotThere) {
   rztest::TempDir dir;
   std::filesystem::create_directories(dir / "away");
