@@ -16,8 +16,8 @@ bool is_separator(char c) {
 }
 
 bool is_directory(const std::string& path) {
-  int64_t attributes = plat::file_get_attributes(path.c_str());
-  return attributes >= 0 && (attributes & plat::kAttrDirectory) != 0;
+  plat::FileIdentity id;
+  return plat::file_identity(path.c_str(), &id) == 0 && id.directory;
 }
 
 // The prefix of path that ends before the separator (or terminator) at

@@ -9,16 +9,15 @@ namespace rz {
 
 namespace {
 
-// Read up to 4 bytes at the current position into a little-endian value;
-// missing high-order bytes count as zero.
-uint32_t read_signature(plat::FileHandle file) {
+// The most that a signature, a header and two texts that fit EntryInfo
+// take: one read at the scan position brings all of it.
+constexpr uint32_t kEntryHeadRoom = kSignatureSize + kEntryHeaderSize + 2 * kMaxTextLength;
+
+// The little-endian value of the first (up to) 4 bytes read; missing
+// high-order bytes count as zero.
+uint32_t signature_of(const unsigned char* head, uint32_t got) {
   unsigned char raw[4] = {0, 0, 0, 0};
-  uint32_t have = 0;
-  while (have < 4) {
-    int32_t got = plat::file_read(file, raw + have, 4 - have);
-    if (got <= 0) break;
-    have += static_cast<uint32_t>(got);
-  }
+  std::memcpy(raw, head, got < 4 ? got : 4);
   return load_le32(raw);
 }
 
@@ -47,29 +46,39 @@ int32_t open_for_scan(char* path) {
   } else {
     store_text(s.archive_path, path);
   }
-  s.archive_handle = plat::file_open_read(s.archive_path.c_str());
+  int64_t length = 0;
+  s.archive_handle = plat::file_open_read_length(s.archive_path.c_str(), &length);
   s.read_position = s.data_start;
   if (s.archive_handle == plat::kNoFile) return 21;
-  s.archive_length = plat::file_length(s.archive_handle);
+  s.archive_length = length;
   return 0;
 }
 
-// Reads header, name and directory behind the signature into *info.
+// Takes header, name and directory from the n bytes read behind the
+// signature into *info; a text cut short keeps the bytes there are.
 // Returns 0, or 8 when the entry is cut short or its texts do not fit.
-int32_t read_entry(EntryInfo* info, int64_t* data_offset) {
+int32_t parse_entry(const unsigned char* p, uint32_t n, EntryInfo* info, int64_t* data_offset) {
   ExtractState& s = extract_state();
-  unsigned char raw[kEntryHeaderSize];
-  if (plat::file_read_exact(s.archive_handle, raw, kEntryHeaderSize) != 0) return 8;
-  parse_entry_header(raw, &info->header);
+  if (n < kEntryHeaderSize) return 8;
+  parse_entry_header(p, &info->header);
   info->name[0] = 0;
   info->directory[0] = 0;
   uint32_t nl = info->header.name_length, dl = info->header.directory_length;
   if (nl > kMaxTextLength || dl > kMaxTextLength) return 8;
-  if (plat::file_read_exact(s.archive_handle, info->name, nl) != 0) return 8;
+  p += kEntryHeaderSize;
+  n -= kEntryHeaderSize;
+  uint32_t take = n < nl ? n : nl;
+  std::memcpy(info->name, p, take);
+  if (take < nl) return 8;
   info->name[nl] = 0;
-  if (plat::file_read_exact(s.archive_handle, info->directory, dl) != 0) return 8;
+  p += nl;
+  n -= nl;
+  take = n < dl ? n : dl;
+  std::memcpy(info->directory, p, take);
+  if (take < dl) return 8;
   info->directory[dl] = 0;
   *data_offset = static_cast<int64_t>(s.entry_offset) + kSignatureSize + kEntryHeaderSize + nl + dl;
+  s.entry_span = uint64_t{kEntryHeaderSize} + nl + dl + info->header.packed_size;
   return 0;
 }
 
@@ -92,9 +101,9 @@ extern "C" RZ_API int32_t RZ_CALL QEN_NEXTLOOP(char* path, int32_t mode, EntryIn
     s.read_position = s.scan_position;
   }
   s.entry_offset = s.read_position;
-  uint32_t value = 0;
-  if (plat::file_seek(s.archive_handle, s.read_position, plat::SeekFrom::begin) >= 0)
-    value = read_signature(s.archive_handle);
+  unsigned char head[kEntryHeadRoom];
+  uint32_t got = plat::file_read_at_most(s.archive_handle, s.read_position, head, sizeof head);
+  uint32_t value = signature_of(head, got);
   if (value != kSigEntry && value != kSigContinued) {
     QEN_RESETDLL();
     return classify_non_entry(value);
@@ -102,7 +111,7 @@ extern "C" RZ_API int32_t RZ_CALL QEN_NEXTLOOP(char* path, int32_t mode, EntryIn
   EntryInfo local;
   std::memset(&local, 0, sizeof local);
   int64_t data_offset = 0;
-  int32_t r = read_entry(&local, &data_offset);
+  int32_t r = parse_entry(head + kSignatureSize, got - kSignatureSize, &local, &data_offset);
   if (info) {
     // Only whole fields are handed over: header always, texts when they fit.
     info->header = local.header;

@@ -1,14 +1,17 @@
 // QEN_UNPACK: extracts the entry that the last QEN_NEXTLOOP positioned on.
 //
-// The entry is decoded into a temporary file beside the output file, which
+// A new output file is created under its own name, exclusively; over an
+// existing file the entry is decoded into a temporary file beside it, which
 // replaces the output file only once the entry has decoded completely and
-// its CRC-32 matched: a failed extraction never costs an existing file.
+// its CRC-32 matched.  Either way a failed extraction removes what it made
+// and never costs an existing file.
 //
 // Below the host's destination every level is reached by directory handle
 // from the level above (the platform's open_beneath), and the temporary
 // file is created exclusively under a name nobody can guess: a link placed
 // in the tree cannot carry the output, or a directory made for it, out of
 // the destination.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -37,6 +40,9 @@ constexpr uint32_t kWriteBuffer = kChunkSize * kChunksPerReport;
 // digits and ".tmp" stay within the usual 255-byte limit of a name.
 constexpr size_t kTempNameRoom = 256;
 constexpr size_t kTempStemLength = 200;
+// The least the first read of an entry takes: header and short texts of an
+// entry the walk did not read.
+constexpr uint32_t kFirstRead = 1024;
 
 struct UnpackCall {
   const char* name;
@@ -49,19 +55,21 @@ struct UnpackCall {
   std::string output_path;
   std::string leaf;                        // the output file's own name
   plat::DirHandle out_dir = plat::kNoDir;  // the folder that holds it
-  char temp_name[kTempNameRoom] = {};      // the file being written; empty until created
+  bool out_dir_kept = false;               // out_dir belongs to the kept folder
+  char temp_name[kTempNameRoom] = {};      // the temporary file over an existing one
+  std::string writing;                     // the file being written; empty until created
 };
 
 // Ends the call after the archive was opened: clean-up, and the temporary
 // file removed unless it became the output file.
 int32_t finish(UnpackCall& c, int32_t code) {
   entry_cleanup();
-  if (c.temp_name[0]) {
-    plat::dir_remove(c.out_dir, c.temp_name);
-    c.temp_name[0] = 0;
+  if (!c.writing.empty()) {
+    plat::dir_remove(c.out_dir, c.writing.c_str());
+    c.writing.clear();
   }
   if (c.out_dir != plat::kNoDir) {
-    plat::dir_close(c.out_dir);
+    if (!c.out_dir_kept) plat::dir_close(c.out_dir);
     c.out_dir = plat::kNoDir;
   }
   return code;
@@ -89,14 +97,48 @@ bool directory_escapes(const std::string& dir) {
   return false;
 }
 
-// Reads the header, the texts and the encryption header behind the
-// signature.  Returns 0, 8 (cut short), 32 (version) or 50 (password).
+// n bytes at offset `at` behind the signature: from the first read when it
+// holds them, else from the file.  0, or -1 when the entry is cut short.
+int take_entry_bytes(uint32_t got, uint64_t at, void* out, uint32_t n) {
+  ExtractState& s = extract_state();
+  if (at + n <= got) {
+    std::memcpy(out, s.input_buffer + at, n);
+    return 0;
+  }
+  return plat::file_read_at_most(s.archive_handle, s.read_position + at, out, n) == n ? 0 : -1;
+}
+
+// Leaves the data of the first read in the input buffer for the source,
+// from offset `data` behind the signature, and the file positioned behind
+// that read when the entry goes on beyond it.  0, or 8 when it cannot seek.
+int32_t hand_over_data(uint32_t got, uint64_t data) {
+  ExtractState& s = extract_state();
+  s.input_buffered = 0;
+  s.input_cursor = 0;
+  s.input_plain_end = 0;
+  uint64_t held = 0;
+  if (data < got) {
+    s.input_cursor = s.input_plain_end = static_cast<uint32_t>(data);
+    s.input_buffered = static_cast<int32_t>(got - data);
+    held = got - data;
+  }
+  if (held >= s.entry_packed_size) return 0;
+  uint64_t next = s.read_position + std::max<uint64_t>(got, data);
+  return plat::file_seek(s.archive_handle, static_cast<int64_t>(next), plat::SeekFrom::begin) < 0
+             ? 8
+             : 0;
+}
+
+// Reads the header, the texts, the encryption header and the first data
+// behind the signature, with one read for an entry of up to a buffer.
+// Returns 0, 8 (cut short), 32 (version) or 50 (password).
 int32_t read_entry(UnpackCall& c) {
   ExtractState& s = extract_state();
+  uint32_t want = static_cast<uint32_t>(
+      std::clamp<uint64_t>(s.entry_span, kFirstRead, uint64_t{kInputBufferSize}));
+  uint32_t got = plat::file_read_at_most(s.archive_handle, s.read_position, s.input_buffer, want);
   unsigned char raw[kEntryHeaderSize];
-  if (plat::file_seek(s.archive_handle, s.read_position, plat::SeekFrom::begin) < 0 ||
-      plat::file_read_exact(s.archive_handle, raw, kEntryHeaderSize) != 0)
-    return 8;
+  if (take_entry_bytes(got, 0, raw, kEntryHeaderSize) != 0) return 8;
   parse_entry_header(raw, &c.header);
   const EntryHeader& h = c.header;
   bool encrypted = (h.attributes & RZ_ATTR_ENCRYPTED) != 0;
@@ -108,25 +150,27 @@ int32_t read_entry(UnpackCall& c) {
     error_box(message_text(11), c.name, message_text(2));
     return 32;
   }
-  std::vector<char> texts(static_cast<size_t>(h.name_length) + h.directory_length);
-  if (!texts.empty() && plat::file_read_exact(s.archive_handle, texts.data(),
-                                              static_cast<uint32_t>(texts.size())) != 0)
-    return 8;
-  c.directory.assign(texts.data() + h.name_length, h.directory_length);
+  uint32_t texts = uint32_t{h.name_length} + h.directory_length;
+  std::vector<char> text(texts);
+  if (texts && take_entry_bytes(got, kEntryHeaderSize, text.data(), texts) != 0) return 8;
+  c.directory.assign(text.data() + h.name_length, h.directory_length);
+  uint64_t data = uint64_t{kEntryHeaderSize} + texts;
   s.entry_encrypted = encrypted;
-  if (!encrypted) return 0;
-  if (h.packed_size < kEncryptionHeaderSize) return 8;
-  unsigned char check[kEncryptionHeaderSize];
-  if (plat::file_read_exact(s.archive_handle, check, kEncryptionHeaderSize) != 0) return 8;
-  keys_init(s.password.c_str());
-  unsigned char plain = 0;
-  for (unsigned char b : check) {
-    plain = b ^ keystream_byte();
-    keys_update(plain);
+  if (encrypted) {
+    if (h.packed_size < kEncryptionHeaderSize) return 8;
+    unsigned char check[kEncryptionHeaderSize];
+    if (take_entry_bytes(got, data, check, kEncryptionHeaderSize) != 0) return 8;
+    data += kEncryptionHeaderSize;
+    keys_init(s.password.c_str());
+    unsigned char plain = 0;
+    for (unsigned char b : check) {
+      plain = b ^ keystream_byte();
+      keys_update(plain);
+    }
+    if (plain != static_cast<unsigned char>(h.crc32 >> 24)) return 50;
+    keys_init(s.password.c_str());  // the data starts from fresh keys
   }
-  if (plain != static_cast<unsigned char>(h.crc32 >> 24)) return 50;
-  keys_init(s.password.c_str());  // the data starts from fresh keys
-  return 0;
+  return hand_over_data(got, data);
 }
 
 // Destination directory with exactly one trailing backslash, the stored
@@ -143,16 +187,65 @@ int32_t build_destination(UnpackCall& c) {
   return 0;
 }
 
+// The kept folder `k` when it was opened for `key` and `path` still names
+// it: `seen` is what the path names now when the caller has looked already.
+plat::DirHandle kept_if_same(const KeptFolder& k, const std::string& key, const std::string& path,
+                             const plat::FileIdentity* seen) {
+  if (k.dir == plat::kNoDir || k.key != key) return plat::kNoDir;
+  plat::FileIdentity now;
+  if (!seen) {
+    if (plat::file_identity(path.c_str(), &now) != 0) return plat::kNoDir;
+    seen = &now;
+  }
+  return plat::same_file(*seen, k.id) ? k.dir : plat::kNoDir;
+}
+
+// Makes `dir` the kept folder `k` when the platform can tell it again by
+// its identity; true when it did (the kept folder owns it then).
+bool keep_folder(KeptFolder& k, plat::DirHandle dir, const std::string& key) {
+  plat::FileIdentity id;
+  if (plat::dir_identity(dir, &id) != 0 || !id.known) return false;
+  std::string stored = key;
+  if (k.dir != plat::kNoDir) plat::dir_close(k.dir);
+  k.dir = dir;
+  k.key = std::move(stored);
+  k.id = id;
+  return true;
+}
+
+// The host's destination folder, kept or opened.  *kept tells whether it
+// belongs to the kept root.
+plat::DirHandle open_root(const UnpackCall& c, bool* kept) {
+  ExtractState& s = extract_state();
+  plat::DirHandle root = kept_if_same(s.kept_root, c.base, c.base, nullptr);
+  *kept = root != plat::kNoDir;
+  if (*kept) return root;
+  root = plat::dir_open(c.base.c_str());
+  if (root != plat::kNoDir) *kept = keep_folder(s.kept_root, root, c.base);
+  return root;
+}
+
 // The folder that receives the file, from the root down: the stored
 // directory's levels are made as needed, the output name's own folders (a
-// name such as "sub\\f.txt") must exist.  Returns 0, 7 (a level cannot be
-// made or is not a directory), 15 (a folder of the name is missing: the
-// file cannot be made) or 53 (a link or ".." leads out of the root).
-int32_t open_output_folder(UnpackCall& c) {
-  const std::string full = c.destination.substr(0, c.destination.size() - 1);
+// name such as "sub\\f.txt") must exist.  The folder of the last call is
+// used again while `dir` (its path) still names it; `seen` is what the
+// existence check found there.  Returns 0, 7 (a level cannot be made or is
+// not a directory), 15 (a folder of the name is missing: the file cannot be
+// made) or 53 (a link or ".." leads out of the root).
+int32_t open_output_folder(UnpackCall& c, const std::string& dir, const plat::FileIdentity* seen) {
+  ExtractState& s = extract_state();
   size_t name_start = c.destination.size(), leaf_start = c.output_path.size() - c.leaf.size();
   std::string name_folder = c.output_path.substr(name_start, leaf_start - name_start);
-  plat::DirHandle root = plat::dir_open(c.base.c_str());
+  // The key holds both texts: a root "a" with levels "\\b" is another
+  // folder than a root "a\\b".
+  std::string key = c.base + '\0' + c.below;
+  if (name_folder.empty()) {
+    c.out_dir = kept_if_same(s.kept_folder, key, dir, seen);
+    c.out_dir_kept = c.out_dir != plat::kNoDir;
+    if (c.out_dir_kept) return 0;
+  }
+  bool root_kept = false;
+  plat::DirHandle root = open_root(c, &root_kept);
   int r = root == plat::kNoDir ? -1 : plat::dir_open_beneath(root, c.below.c_str(), 1, &c.out_dir);
   bool in_name = false;
   if (r == 0 && !name_folder.empty()) {
@@ -161,21 +254,27 @@ int32_t open_output_folder(UnpackCall& c) {
     r = plat::dir_open_beneath(root, (c.below + "\\" + name_folder).c_str(), 0, &c.out_dir);
     in_name = true;
   }
-  if (root != plat::kNoDir) plat::dir_close(root);
+  if (root != plat::kNoDir && !root_kept) plat::dir_close(root);
   if (r == plat::kDirEscapes) return 53;
   if (r != 0 && in_name) return 15;
   if (r != 0) {
-    error_box(message_text(7), full.c_str(), message_text(2));
+    error_box(message_text(7), dir.c_str(), message_text(2));
     return 7;
   }
+  if (name_folder.empty()) c.out_dir_kept = keep_folder(s.kept_folder, c.out_dir, key);
   return 0;
 }
 
 // Creates a missing destination directory after the Create Path prompt.
+// The existence check also tells what the path names, which decides
+// whether the folder of the last call can serve again.
 int32_t prepare_directory(UnpackCall& c) {
   ExtractState& s = extract_state();
   std::string dir = c.destination.substr(0, c.destination.size() - 1);
-  if (c.destination.size() > 3 && !QEN_FILEEXISTS(dir.c_str())) {
+  plat::FileIdentity seen;
+  bool looked = c.destination.size() > 3;
+  if (looked && plat::file_identity(dir.c_str(), &seen) != 0) {
+    seen = plat::FileIdentity{};
     if (!s.quiet && !(c.options & UNPACK_NO_PATH_PROMPT)) {
       int answer = create_path_prompt(dir.c_str());
       if (answer == kIdNo) return -22;
@@ -186,15 +285,23 @@ int32_t prepare_directory(UnpackCall& c) {
     std::string base = c.base;
     if (QEN_CREATEPATH(base.data()) != 0) return 7;
   }
-  return open_output_folder(c);
+  return open_output_folder(c, dir, looked ? &seen : nullptr);
 }
 
-// Decides about an existing output file and creates the temporary file.
+// Creates the output file.  A new file is made under its own name at once
+// (exclusively: never through a link, never over anything).  Over an
+// existing one: the decision about it, then a temporary file beside it.
 int32_t prepare_output(UnpackCall& c) {
   ExtractState& s = extract_state();
-  int64_t attrs = plat::dir_attributes(c.out_dir, c.leaf.c_str());
-  bool existed = attrs >= 0;
-  if (existed && !(c.options & UNPACK_OVERWRITE)) {
+  int made = plat::dir_create_new(c.out_dir, c.leaf.c_str(), &s.output_handle);
+  if (made == 0) {
+    c.writing = c.leaf;
+    return 0;
+  }
+  if (made < 0) return 15;
+  // Gone again since: decided as the file that was there.
+  int64_t attrs = std::max<int64_t>(plat::dir_attributes(c.out_dir, c.leaf.c_str()), 0);
+  if (!(c.options & UNPACK_OVERWRITE)) {
     if (c.options & UNPACK_SKIP_EXISTING) return -1;
     int answer = replace_prompt(c.output_path.c_str());
     if (answer == kIdNo) return -22;
@@ -202,7 +309,7 @@ int32_t prepare_output(UnpackCall& c) {
   }
   // A file that could not be deleted (read-only, or a directory) is refused
   // here, where the deletion would have failed.
-  if (existed && (attrs & (plat::kAttrReadOnly | plat::kAttrDirectory))) return 15;
+  if (attrs & (plat::kAttrReadOnly | plat::kAttrDirectory)) return 15;
   std::string prefix = c.leaf.substr(0, kTempStemLength) + ".rz";
   s.output_handle = plat::dir_create_temp(c.out_dir, prefix.c_str(), c.temp_name,
                                           static_cast<uint32_t>(sizeof c.temp_name));
@@ -210,6 +317,7 @@ int32_t prepare_output(UnpackCall& c) {
     c.temp_name[0] = 0;
     return 15;
   }
+  c.writing = c.temp_name;
   return 0;
 }
 
@@ -284,7 +392,9 @@ int32_t decode_entry() {
   return 0;
 }
 
-// Stamps time, swaps the temporary file in and applies the attributes.
+// Stamps time and attributes, and swaps a temporary file in.  Where the
+// platform sets attributes only by name, they follow once the file is in
+// place.
 int32_t commit_output(UnpackCall& c) {
   ExtractState& s = extract_state();
   const EntryHeader& h = c.header;
@@ -292,12 +402,14 @@ int32_t commit_output(UnpackCall& c) {
   uint16_t time =
       static_cast<uint16_t>((h.mod_time & ~0x1Fu) | ((2u * (h.mod_time & 0x1Fu)) % 32u));
   plat::file_set_dos_time(s.output_handle, h.mod_date, time);
+  bool by_name = plat::file_set_attributes_open(s.output_handle, h.attributes) == 1;
   entry_cleanup();
   // One atomic replace: the existing file stays until the new one takes its
   // place, so a failing rename loses nothing.
-  if (plat::dir_rename(c.out_dir, c.temp_name, c.leaf.c_str()) != 0) return finish(c, 15);
-  c.temp_name[0] = 0;
-  plat::dir_set_attributes(c.out_dir, c.leaf.c_str(), h.attributes);
+  if (c.temp_name[0] && plat::dir_rename(c.out_dir, c.temp_name, c.leaf.c_str()) != 0)
+    return finish(c, 15);
+  c.writing.clear();
+  if (by_name) plat::dir_set_attributes(c.out_dir, c.leaf.c_str(), h.attributes);
   return finish(c, 0);
 }
 
@@ -323,7 +435,6 @@ int32_t unpack(UnpackCall& c, char* spare, const char* destination) {
   }
   s.read_position = s.entry_offset + kSignatureSize;
   if (int32_t r = read_entry(c)) return finish(c, r);
-  s.input_buffered = 0;
   if (int32_t r = build_destination(c)) return finish(c, r);
   if (!s.test_only) {
     if (int32_t r = name_output(c)) return finish(c, r);

@@ -28,6 +28,13 @@ void close_archive() {
   s.archive_handle = plat::kNoFile;
 }
 
+void release_kept_folders() {
+  for (KeptFolder* k : {&g_state.kept_root, &g_state.kept_folder}) {
+    if (k->dir != plat::kNoDir) plat::dir_close(k->dir);
+    *k = KeptFolder{};
+  }
+}
+
 void entry_cleanup() {
   ExtractState& s = g_state;
   if (!s.test_only && s.output_handle != plat::kNoFile) {
@@ -51,6 +58,7 @@ extern "C" {
 RZ_API int32_t RZ_CALL QEN_RESETDLL(void) {
   rz::ExtractState& s = extract_state();
   rz::close_archive();
+  rz::release_kept_folders();
   s.read_position = s.data_start;
   s.entry_positioned = false;
   s.spanned_archive = false;

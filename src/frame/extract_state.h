@@ -13,6 +13,15 @@ namespace rz {
 // larger than a sector so that big entries need few system calls.
 constexpr uint32_t kInputBufferSize = 64 * 1024;
 
+// A folder that extraction wrote into, kept open between calls: it is used
+// again only while its path provably still names it (the same identity), so
+// that the levels below the destination are not walked for every file.
+struct KeptFolder {
+  plat::DirHandle dir = plat::kNoDir;
+  std::string key;  // what it was opened for: the root's path, or root and levels
+  plat::FileIdentity id;
+};
+
 struct ExtractState {
   // Texts are held whole, whatever their length.
   std::string archive_path;
@@ -26,6 +35,9 @@ struct ExtractState {
   uint64_t scan_position = 0;
   uint64_t read_position = 0;
   uint64_t entry_offset = 0;
+  // Bytes of the entry the walk read last behind its signature (header,
+  // texts and data): how much the extraction reads at once.  Only a hint.
+  uint64_t entry_span = 0;
   bool entry_positioned = false;
   uint32_t entry_packed_size = 0;
   uint32_t entry_unpacked_size = 0;
@@ -51,6 +63,9 @@ struct ExtractState {
   void* owner_window = nullptr;
   std::string password;
   std::string rename_to;
+  // The destination folder as the host named it, and the folder below it
+  // that received the last file; released when a scan ends or is reset.
+  KeptFolder kept_root, kept_folder;
   unsigned char input_buffer[kInputBufferSize];
 };
 
@@ -70,5 +85,8 @@ const char* store_text(std::string& store, const char* text);
 
 // Close the archive file if one is open.
 void close_archive();
+
+// Close the kept folders (QEN_RESETDLL).
+void release_kept_folders();
 
 }  // namespace rz

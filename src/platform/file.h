@@ -23,6 +23,22 @@ constexpr int kDirEscapes = -2;
 
 enum class SeekFrom { begin, current, end };
 
+// What a path names, as far as the platform can tell: whether it is a
+// directory, and an identity (device and file number) that stays with the
+// file or directory itself, whatever it is called.  `known` is 0 where the
+// platform has no such identity; two identities are the same file only when
+// both are known and equal.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t number = 0;
+  int directory = 0;
+  int known = 0;
+};
+
+inline bool same_file(const FileIdentity& a, const FileIdentity& b) {
+  return a.known && b.known && a.device == b.device && a.number == b.number;
+}
+
 // Windows attribute bits, as stored in archives.
 constexpr uint32_t kAttrReadOnly = 0x01;
 constexpr uint32_t kAttrHidden = 0x02;
@@ -77,8 +93,9 @@ struct FileOps {
   int (*open_beneath)(DirHandle root, const char* relative, int create, DirHandle* out);
   // Close a directory handle; 0 or -1.
   int (*close_directory)(DirHandle dir);
-  // Attribute word of `name` in dir, or -1 when nothing has that name.  A
-  // link is not followed: it counts as a plain file.
+  // The read-only and directory bits of `name` in dir (what decides whether
+  // it can be replaced; other bits are not looked up), or -1 when nothing
+  // has that name.  A link is not followed: it counts as a plain file.
   int64_t (*attributes_at)(DirHandle dir, const char* name);
   // Set the attribute word of the file `name` in dir, never through a link.
   int (*set_attributes_at)(DirHandle dir, const char* name, uint32_t attributes);
@@ -95,6 +112,29 @@ struct FileOps {
   // Create a new file for reading and writing, binary; fails (kNoFile) when
   // anything, a link included, already has that name.
   FileHandle (*create_new)(const char* path);
+
+  // Read up to n bytes at `offset` from the start: the count read, 0 at the
+  // end, -1 on failure.  The file position afterwards is unspecified: a
+  // caller that reads on with `read` seeks first.
+  int32_t (*read_at)(FileHandle file, uint64_t offset, void* buffer, uint32_t n);
+  // open_read that also gives the file's length in bytes, from the same
+  // look at the file.  kNoFile on failure (*length is then untouched).
+  FileHandle (*open_read_length)(const char* path, int64_t* length);
+  // What `path` names: 0 with *id filled, or -1 when it names nothing.  A
+  // link in the path is followed.
+  int (*identity)(const char* path, FileIdentity* id);
+  // The identity of an open directory; 0 or -1.
+  int (*directory_identity)(DirHandle dir, FileIdentity* id);
+  // Create `name` in dir as a new file opened for reading and writing, only
+  // if nothing has that name (never through a link).  Returns 0 with *out,
+  // 1 when something (a link included) already has the name, -1 when the
+  // file cannot be made.
+  int (*create_new_at)(DirHandle dir, const char* name, FileHandle* out);
+  // Apply an attribute word to a file this process created and still holds
+  // open, once its data and time are written: 0, -1 on failure, or 1 when
+  // the platform sets attributes only by name (the caller then uses
+  // set_attributes_at once the file is closed and in place).
+  int (*set_attributes_open)(FileHandle file, uint32_t attributes);
 };
 
 // The table in use, and the platform's own.
@@ -134,7 +174,20 @@ inline int file_set_attributes(const char* p, uint32_t a) {
   return file_ops().set_attributes(p, a);
 }
 inline bool file_exists(const char* path) {
-  return file_ops().get_attributes(path) >= 0;
+  FileIdentity id;
+  return file_ops().identity(path, &id) == 0;
+}
+inline int file_identity(const char* path, FileIdentity* id) {
+  return file_ops().identity(path, id);
+}
+inline int32_t file_read_at(FileHandle f, uint64_t offset, void* b, uint32_t n) {
+  return file_ops().read_at(f, offset, b, n);
+}
+inline FileHandle file_open_read_length(const char* path, int64_t* length) {
+  return file_ops().open_read_length(path, length);
+}
+inline int file_set_attributes_open(FileHandle f, uint32_t attributes) {
+  return file_ops().set_attributes_open(f, attributes);
 }
 inline int file_remove(const char* path) {
   return file_ops().remove(path);
@@ -173,8 +226,18 @@ inline int dir_rename(DirHandle dir, const char* from, const char* to) {
 inline int dir_remove(DirHandle dir, const char* name) {
   return file_ops().remove_at(dir, name);
 }
+inline int dir_identity(DirHandle dir, FileIdentity* id) {
+  return file_ops().directory_identity(dir, id);
+}
+inline int dir_create_new(DirHandle dir, const char* name, FileHandle* out) {
+  return file_ops().create_new_at(dir, name, out);
+}
 
 // Read exactly n bytes: 0 when all arrived, -1 otherwise.
 int file_read_exact(FileHandle file, void* buffer, uint32_t n);
+
+// Read up to n bytes at offset, going on after a short count until n bytes
+// or the end: the count read (0 at the end or on failure).
+uint32_t file_read_at_most(FileHandle file, uint64_t offset, void* buffer, uint32_t n);
 
 }  // namespace rz::plat

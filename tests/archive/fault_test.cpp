@@ -1,7 +1,8 @@
 // A failing disk through the platform seam: fail the Nth call of one kind,
 // for N = 1, 2, ... until the extraction passes.  Every run must end with a
-// clean result code, no open file, no temporary file, and the existing
-// output file intact.
+// clean result code, no open file or folder once the scan is reset, no
+// temporary file, and the existing output file intact (or, where there was
+// none, no output file).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,6 +39,18 @@ rz::plat::FileOps make_failing_ops() {
     if (h != kNoFile) ++g_inj.open_handles;
     return h;
   };
+  ops.open_read_length = [](const char* p, int64_t* length) -> FileHandle {
+    if (g_inj.kind == Kind::open_read && g_inj.fire()) return kNoFile;
+    FileHandle h = native_file_ops().open_read_length(p, length);
+    if (h != kNoFile) ++g_inj.open_handles;
+    return h;
+  };
+  ops.create_new_at = [](DirHandle d, const char* name, FileHandle* out) -> int {
+    if (g_inj.kind == Kind::create && g_inj.fire()) return -1;
+    int r = native_file_ops().create_new_at(d, name, out);
+    if (r == 0) ++g_inj.open_handles;
+    return r;
+  };
   ops.create_temp_at = [](DirHandle d, const char* prefix, char* name,
                           uint32_t size) -> FileHandle {
     if (g_inj.kind == Kind::create && g_inj.fire()) return kNoFile;
@@ -68,6 +81,10 @@ rz::plat::FileOps make_failing_ops() {
   ops.read = [](FileHandle h, void* b, uint32_t n) -> int32_t {
     if (g_inj.kind == Kind::read && g_inj.fire()) return -1;
     return native_file_ops().read(h, b, n);
+  };
+  ops.read_at = [](FileHandle h, uint64_t at, void* b, uint32_t n) -> int32_t {
+    if (g_inj.kind == Kind::read && g_inj.fire()) return -1;
+    return native_file_ops().read_at(h, at, b, n);
   };
   ops.write = [](FileHandle h, const void* b, uint32_t n) -> int32_t {
     if (g_inj.kind == Kind::write && g_inj.fire()) return n > 1 ? static_cast<int32_t>(n / 2) : -1;
@@ -116,35 +133,46 @@ TEST_P(FailingDisk, EveryFailureEndsCleanly) {
   std::string out = dir_ / "out";
   fs::create_directories(out);
 
-  bool passed = false;
-  for (int n = 1; n < 400 && !passed; ++n) {
-    SCOPED_TRACE(n);
-    rztest::write_text(out + "/f.txt", "existing");
-    char path[256];
-    std::snprintf(path, sizeof path, "%s", archive.c_str());
-    EntryInfo info;
-    rz::plat::set_file_ops(nullptr);
-    ASSERT_EQ(QEN_NEXTLOOP(path, 0, &info), 0);
-    g_inj = Injector{GetParam(), n};
-    rz::plat::set_file_ops(&ops_);
-    char spare[4] = "";
-    int32_t r = QEN_UNPACK("f.txt", spare, path, out.c_str(), UNPACK_OVERWRITE | UNPACK_QUIET);
-    rz::plat::set_file_ops(nullptr);
-    EXPECT_EQ(g_inj.open_handles, 0) << "result " << r;
-    EXPECT_EQ(g_inj.open_dirs, 0) << "result " << r;
-    EXPECT_EQ(rz::extract_state().archive_handle, rz::plat::kNoFile);
-    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
-    std::vector<uint8_t> now = rztest::read_file(out + "/f.txt");
-    if (r == 0) {
-      EXPECT_EQ(now, data);
-      passed = g_inj.calls < n;  // the failure point lies beyond the last call
-    } else {
-      EXPECT_EQ(now, std::vector<uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}))
-          << "result " << r;
+  for (bool existing : {true, false}) {
+    SCOPED_TRACE(existing ? "over an existing file" : "a new file");
+    bool passed = false;
+    for (int n = 1; n < 400 && !passed; ++n) {
+      SCOPED_TRACE(n);
+      fs::remove_all(out);
+      fs::create_directories(out);
+      if (existing) rztest::write_text(out + "/f.txt", "existing");
+      char path[256];
+      std::snprintf(path, sizeof path, "%s", archive.c_str());
+      EntryInfo info;
+      rz::plat::set_file_ops(nullptr);
+      ASSERT_EQ(QEN_NEXTLOOP(path, 0, &info), 0);
+      g_inj = Injector{GetParam(), n};
+      rz::plat::set_file_ops(&ops_);
+      char spare[4] = "";
+      int32_t r = QEN_UNPACK("f.txt", spare, path, out.c_str(), UNPACK_OVERWRITE | UNPACK_QUIET);
+      EXPECT_EQ(rz::extract_state().archive_handle, rz::plat::kNoFile);
+      // The folders written into stay open until the scan ends.
+      QEN_RESETDLL();
+      rz::plat::set_file_ops(nullptr);
+      EXPECT_EQ(g_inj.open_handles, 0) << "result " << r;
+      EXPECT_EQ(g_inj.open_dirs, 0) << "result " << r;
+      size_t files =
+          static_cast<size_t>(std::distance(fs::directory_iterator(out), fs::directory_iterator()));
+      if (r == 0) {
+        EXPECT_EQ(files, 1u);
+        EXPECT_EQ(rztest::read_file(out + "/f.txt"), data);
+        passed = g_inj.calls < n;  // the failure point lies beyond the last call
+      } else if (existing) {
+        EXPECT_EQ(files, 1u) << "result " << r;
+        EXPECT_EQ(rztest::read_file(out + "/f.txt"),
+                  std::vector<uint8_t>({'e', 'x', 'i', 's', 't', 'i', 'n', 'g'}))
+            << "result " << r;
+      } else {
+        EXPECT_EQ(files, 0u) << "result " << r;
+      }
     }
-    QEN_RESETDLL();
+    EXPECT_TRUE(passed);
   }
-  EXPECT_TRUE(passed);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, FailingDisk,

@@ -280,7 +280,104 @@ TEST_F(Links, TheOutputNameAndItsOldTemporaryNameAreNeverFollowed) {
   }
 }
 
-// The names of temporary files: random, different each time.
+// The folder written into is kept open from one call to the next, and used
+// again only while its path still names it: whatever happens to the tree
+// between two calls, the second call lands where a fresh walk would put it,
+// and never outside through a link.
+TEST_F(Links, FoldersKeptBetweenCallsAreCheckedAgain) {
+  struct Case {
+    const char* label;
+    std::function<void(const std::string& dest, const std::string& away)> change;
+    int32_t expected;
+    const char* lands;  // the second file, below the test folder
+  } cases[] = {
+      {"nothing changed", [](auto&, auto&) {}, 0, "dest/sub/f.txt"},
+      {"folder removed and made again",
+       [](auto& d, auto&) {
+         fs::remove_all(d + "/sub");
+         fs::create_directory(d + "/sub");
+       },
+       0, "dest/sub/f.txt"},
+      {"folder removed", [](auto& d, auto&) { fs::remove_all(d + "/sub"); }, 0, "dest/sub/f.txt"},
+      {"folder moved aside, a link out in its place",
+       [](auto& d, auto& a) {
+         fs::rename(d + "/sub", d + "/old");
+         link(a, d + "/sub");
+       },
+       53, nullptr},
+      {"folder moved aside, a link inside in its place",
+       [](auto& d, auto&) {
+         fs::rename(d + "/sub", d + "/old");
+         fs::create_directory(d + "/inside");
+         link("inside", d + "/sub");
+       },
+       0, "dest/inside/f.txt"},
+      {"folder moved aside, a link to it in its place",
+       [](auto& d, auto&) {
+         fs::rename(d + "/sub", d + "/old");
+         link("old", d + "/sub");
+       },
+       0, "dest/old/f.txt"},
+      {"a file in the folder's place",
+       [](auto& d, auto&) {
+         fs::remove_all(d + "/sub");
+         rztest::write_text(d + "/sub", "x");
+       },
+       7, nullptr},
+      {"destination moved aside and made again",
+       [](auto& d, auto&) {
+         fs::rename(d, d + ".old");
+         fs::create_directory(d);
+       },
+       0, "dest/sub/f.txt"},
+      // The host named the destination: a link there is followed.
+      {"destination replaced by a link",
+       [](auto& d, auto& a) {
+         fs::rename(d, d + ".old");
+         link(a, d);
+       },
+       0, "elsewhere/sub/f.txt"},
+  };
+  archive("f.txt", "\\sub");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    QEN_RESETDLL();
+    ASSERT_EQ(QEN_NEXTLOOP(path_, 0, nullptr), 0);
+    for (const std::string& d : {dest_, dest_ + ".old", away_}) fs::remove_all(d);
+    fs::create_directories(dest_);
+    fs::create_directories(away_);
+    ASSERT_EQ(unpack("f.txt", kWithDirectory), 0);
+    c.change(dest_, away_);
+    EXPECT_EQ(unpack("f.txt", kWithDirectory | UNPACK_OVERWRITE), c.expected);
+    if (c.lands) {
+      EXPECT_EQ(rztest::read_file(dir_ / c.lands), data_);
+    } else {
+      EXPECT_EQ(count_in(away_), 0u) << "something was written outside the destination";
+    }
+  }
+}
+
+// A relative destination names another folder once the current directory
+// has changed.
+TEST_F(Links, KeptFoldersFollowTheCurrentDirectory) {
+  archive("f.txt", "\\sub");
+  fs::create_directories(dir_ / "one/dest");
+  fs::create_directories(dir_ / "two/dest");
+  std::error_code ec;
+  fs::path start = fs::current_path();
+  for (const char* where : {"one", "two", "one"}) {
+    SCOPED_TRACE(where);
+    fs::current_path(dir_ / where);
+    char spare[4] = "";
+    EXPECT_EQ(QEN_UNPACK("f.txt", spare, path_, "dest", kWithDirectory | UNPACK_OVERWRITE), 0);
+    fs::current_path(start);
+    EXPECT_EQ(rztest::read_file(dir_ / (std::string(where) + "/dest/sub/f.txt")), data_);
+    fs::remove(dir_ / (std::string(where) + "/dest/sub/f.txt"), ec);
+  }
+}
+
+// The names of temporary files (made beside an existing output file):
+// random, different each time.  A new output file needs none.
 std::vector<std::string> g_temp_names;
 rz::plat::FileOps g_recording;
 
@@ -295,8 +392,9 @@ TEST_F(Links, TemporaryNamesCannotBeGuessed) {
   };
   archive("f.txt", "");
   rz::plat::set_file_ops(&g_recording);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(unpack("f.txt", UNPACK_OVERWRITE | UNPACK_QUIET), 0);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(unpack("f.txt", UNPACK_OVERWRITE | UNPACK_QUIET), 0);
   rz::plat::set_file_ops(nullptr);
+  EXPECT_EQ(rztest::read_file(dest_ + "/f.txt"), data_);
   ASSERT_EQ(g_temp_names.size(), 3u);
   std::regex shape("f\\.txt\\.rz[0-9a-f]{16}\\.tmp");
   for (const auto& n : g_temp_names) EXPECT_TRUE(std::regex_match(n, shape)) << n;

@@ -596,4 +596,56 @@ TEST_F(Volumes, CancelAtTheDiskPromptFailsTheEntryOnly) {
   EXPECT_EQ(rz::extract_state().archive_handle, rz::plat::kNoFile);
 }
 
+// The extraction reads header, texts, encryption header and data with one
+// read sized from what the walk saw.  An entry that does not fit that read
+// (another file at the same offset, with longer texts than the walk's
+// entry) is read whole all the same, and one cut short is reported so.
+TEST_F(Unpack, EntriesBeyondTheFirstReadAreReadWhole) {
+  std::vector<uint8_t> data = pattern(3000, 9);
+  // A tiny entry to walk: the extraction then reads about a kilobyte first.
+  std::string walked = write({mem_entry("s", pattern(5, 1))}, {}, "walked.qg");
+  struct Case {
+    const char* label;
+    size_t name_length, directory_length;
+    bool encrypted;
+    size_t cut;  // the file ends after this many bytes; 0: whole
+    int32_t expected;
+  } cases[] = {
+      {"texts longer than the first read", 600, 600, false, 0, 0},
+      {"encryption header across the end of the first read", 491, 491, true, 0, 0},
+      {"data beginning just after the first read", 494, 494, false, 0, 0},
+      {"long texts and encrypted data", 700, 650, true, 0, 0},
+      {"cut short in the texts", 600, 600, false, 900, 8},
+      {"cut short in the encryption header", 491, 491, true, 1030, 8},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    qgw::Options opt;
+    if (c.encrypted) opt.password = "pw";
+    QEN_DECRYPTKEY(c.encrypted ? "pw" : "");
+    std::vector<uint8_t> plain = rztest::read_file(write({mem_entry("n", data)}, opt, "one.qg"));
+    // Splice longer texts into the header's place of the one-letter name.
+    std::vector<uint8_t> bytes(plain.begin(), plain.begin() + 36);
+    rztest::put_le(bytes, static_cast<uint32_t>(c.name_length), 2);
+    rztest::put_le(bytes, static_cast<uint32_t>(c.directory_length), 2);
+    bytes.insert(bytes.end(), c.name_length, 'n');
+    bytes.push_back('\\');
+    bytes.insert(bytes.end(), c.directory_length - 1, 'd');
+    bytes.insert(bytes.end(), plain.begin() + 41, plain.end());
+    if (c.cut) bytes.resize(c.cut);
+    std::string other = raw(bytes, "other.qg");
+    fs::remove_all(out_);
+    QEN_RESETDLL();
+    ASSERT_EQ(next(walked), 0);
+    char spare[4] = "";
+    EXPECT_EQ(QEN_UNPACK("f.bin", spare, other.c_str(), out_.c_str(), UNPACK_NO_PATH_PROMPT),
+              c.expected);
+    if (c.expected == 0) {
+      EXPECT_EQ(rztest::read_file(out_ + "/f.bin"), data);
+    } else {
+      EXPECT_FALSE(exists(out_ + "/f.bin"));
+    }
+  }
+}
+
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "qg_run.h"
@@ -151,6 +152,104 @@ TEST_F(QgExtract, CtrlCCancelsTheRunningEntryCleanly) {
   ASSERT_TRUE(WIFEXITED(st)) << "qg died of a signal instead of cancelling";
   EXPECT_EQ(WEXITSTATUS(st), 3);
   EXPECT_TRUE(fs::is_empty(out));  // neither the output nor its temporary file remains
+}
+
+// -j 2 against one process: the same tree, exit status and messages (in the
+// same order) on a table of archives, with and without existing files and
+// answers, for qg extract and qg test.  Where a question may need asking or
+// the archive spans volumes, -j runs in one process, with the same results.
+std::map<std::string, std::vector<uint8_t>> tree_of(const std::string& root) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  std::error_code ec;
+  for (auto& e : fs::recursive_directory_iterator(root, ec))
+    files[e.path().string().substr(root.size())] =
+        e.is_regular_file() ? rztest::read_file(e.path().string()) : std::vector<uint8_t>{'/'};
+  return files;
+}
+
+TEST_F(QgExtract, ParallelWorkersGiveTheSameResultsAsOneProcess) {
+  // More entries than workers, one of them large enough to report progress.
+  for (int i = 0; i < 12; ++i)
+    rztest::write_text(tree_ + "/a/many" + std::to_string(i) + ".txt",
+                       std::string(static_cast<size_t>(100 + 997 * i), static_cast<char>('a' + i)));
+  std::string plain = dir_ / "plain.qg", locked = dir_ / "locked.qg", spanned = dir_ / "sp.qg";
+  ASSERT_EQ(run_qg({"pack", tree_, "-o", plain}).status, 0);
+  ASSERT_EQ(run_qg({"pack", tree_, "-o", locked, "--password", "pw"}).status, 0);
+  ASSERT_EQ(run_qg({"pack", tree_, "-o", spanned, "--volume-size", "9000"}).status, 0);
+  // Failures among good entries: a CRC-32 mismatch and a hostile name; and
+  // a walk that ends in bytes that are no entry.
+  std::vector<qgw::Entry> mixed(5);
+  for (size_t i = 0; i < mixed.size(); ++i) {
+    mixed[i].name = "m" + std::to_string(i);
+    mixed[i].data.assign(3000 + i, static_cast<uint8_t>('k' + i));
+  }
+  mixed[1].crc32 = 12345;
+  mixed[3].name = "../out.txt";
+  std::string damaged = dir_ / "damaged.qg", error;
+  ASSERT_EQ(qgw::write_archive(damaged, mixed, {}, nullptr, &error), 0) << error;
+  // Two entries with one output path: their order decides which stays.
+  std::vector<qgw::Entry> twice(3);
+  for (size_t i = 0; i < twice.size(); ++i) {
+    twice[i].name = i == 2 ? "other" : "same";
+    twice[i].data.assign(2000, static_cast<uint8_t>('p' + i));
+  }
+  std::string doubled = dir_ / "twice.qg";
+  ASSERT_EQ(qgw::write_archive(doubled, twice, {}, nullptr, &error), 0) << error;
+  std::string trailing = dir_ / "trailing.qg";
+  std::vector<uint8_t> bytes = rztest::read_file(plain);
+  bytes.resize(bytes.size() - 4);  // the end marker, if any, goes; junk follows
+  for (const char* junk : {"JUNK", "JUNK"}) bytes.insert(bytes.end(), junk, junk + 4);
+  rztest::write_file(trailing, bytes);
+
+  struct Case {
+    const char* label;
+    std::string archive;
+    std::vector<std::string> args;
+    bool existing;  // the tree is there already (one file of it changed)
+    int status;     // of qg extract and qg test alike
+  } cases[] = {
+      {"plain", plain, {}, false, 0},
+      {"encrypted", locked, {"--password", "pw"}, false, 0},
+      {"wrong password", locked, {"--password", "nope"}, false, 1},
+      {"spanned over volumes", spanned, {}, false, 0},
+      {"damaged entry and hostile name", damaged, {}, false, 1},
+      {"junk after the entries", trailing, {"--offset", "0"}, false, 2},
+      {"one output path twice, --overwrite", doubled, {"--overwrite"}, false, 0},
+      {"one output path twice, no answer given", doubled, {}, false, 0},
+      {"existing files, --no", plain, {"--no"}, true, 0},
+      {"existing files, --skip-existing", plain, {"--skip-existing"}, true, 0},
+      {"existing files, --yes", plain, {"--yes"}, true, 0},
+      {"existing files, --overwrite", plain, {"--overwrite"}, true, 0},
+      {"existing files, no answer given", plain, {}, true, 0},
+  };
+  std::string out = dir_ / "out";
+  for (const auto& c : cases) {
+    for (const char* command : {"extract", "test"}) {
+      SCOPED_TRACE(std::string(c.label) + ", qg " + command);
+      rztest::QgResult runs[2];
+      std::map<std::string, std::vector<uint8_t>> trees[2];
+      for (int j = 0; j < 2; ++j) {
+        fs::remove_all(out);
+        fs::create_directories(out);
+        if (c.existing) {
+          ASSERT_EQ(run_qg({"extract", plain, "-d", out}).status, 0);
+          rztest::write_text(out + "/a/many3.txt", "changed");
+        }
+        std::vector<std::string> args = {command, c.archive};
+        if (std::string(command) == "extract") args.insert(args.end(), {"-d", out});
+        bool extract = std::string(command) == "extract";
+        for (const std::string& arg : c.args)
+          if (extract || (arg != "--skip-existing" && arg != "--overwrite")) args.push_back(arg);
+        args.insert(args.end(), {"-j", j == 0 ? "1" : "2"});
+        runs[j] = run_qg(args);
+        trees[j] = tree_of(out);
+      }
+      EXPECT_EQ(runs[0].status, c.status) << runs[0].output;
+      EXPECT_EQ(runs[1].status, runs[0].status);
+      EXPECT_EQ(runs[1].output, runs[0].output);
+      EXPECT_TRUE(trees[1] == trees[0]);
+    }
+  }
 }
 
 }  // namespace

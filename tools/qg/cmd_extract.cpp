@@ -4,12 +4,14 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "archive_tools.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "output_errors.h"
 #include "installer_tools.h"
+#include "parallel.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 #include "terminal_host.h"
@@ -32,6 +34,7 @@ struct ExtractArgs {
   bool skip_existing = false;
   bool yes = false;
   bool no = false;
+  int jobs = 1;
 };
 
 struct Tally {
@@ -121,6 +124,61 @@ int walk(ExtractArgs& a, const qg::WalkStart& start, bool test_only, qg::Termina
   }
 }
 
+// The same walk in a.jobs processes, when no question can come up that only
+// one process may ask (a replace prompt without an answer given, a disk
+// prompt of a spanned archive) and the entries' order cannot matter.  The password is asked up
+// front.  Returns false, with nothing done, when the walk must run in one process.
+bool walk_parallel(ExtractArgs& a, const qg::WalkStart& start, bool test_only,
+                   qg::TerminalHost& host, Tally& t, int* status) {
+  if (a.jobs < 2) return false;
+  // Into a folder that is empty (or not there yet) no replace prompt comes
+  // up, as long as no two entries write the same file.
+  std::error_code ec;
+  bool empty =
+      !std::filesystem::exists(a.destination, ec) || std::filesystem::is_empty(a.destination, ec);
+  bool answered = test_only || a.overwrite || a.skip_existing || a.yes || a.no || (empty && !ec);
+  qg::ParallelWalk plan;
+  plan.archive = a.archive;
+  plan.offset = start.offset;
+  plan.jobs = a.jobs;
+  if (!answered || !qg::plan_parallel(&plan)) return false;
+  for (const EntryInfo& info : plan.entries) ensure_password(info, a);
+  bool bar = host.progress_bar;
+  auto unpack = [&](const EntryInfo& info, char* path) -> int32_t {
+    host.progress_bar = false;  // the parent draws the one bar
+    if (!qg::entry_name_is_safe(info.name)) return 0;
+    char spare[4] = "";
+    return QEN_UNPACK(info.name, spare, path, a.destination.c_str(), unpack_options(a, test_only));
+  };
+  size_t reported = 0;
+  auto report = [&](size_t index, const EntryInfo& info, int32_t r) {
+    if (qg::entry_name_is_safe(info.name)) {
+      count(r, info, a, test_only, t);
+    } else {
+      std::fprintf(stderr, "qg: refusing entry name %s\n", qg::printable(info.name).c_str());
+      ++t.failed;
+    }
+    reported = index + 1;
+    if (bar) qg::draw_entry_bar(reported, plan.entries.size());
+    if (t.cancelled || drain_cancel(host)) t.cancelled = true;
+    return !t.cancelled;
+  };
+  if (qg::run_parallel(plan, unpack, report) != 0) return false;
+  if (bar) {
+    host.progress_bar = true;
+    qg::end_progress_line(&host);
+  }
+  if (t.cancelled) {
+    *status = kExitCancelled;
+  } else if (plan.end != 1) {
+    *status =
+        qg::fail(kExitUnusable, qg::printable(a.archive) + ": " + qg::nextloop_message(plan.end));
+  } else {
+    *status = kExitOk;
+  }
+  return true;
+}
+
 int run_extract(ExtractArgs a, bool test_only) {
   if (a.yes && a.no) return qg::fail(kExitUsage, "--yes and --no exclude each other");
   qg::TerminalHost host;
@@ -139,7 +197,13 @@ int run_extract(ExtractArgs a, bool test_only) {
   UDF1(start.offset, 2961);
   if (a.has_password) QEN_DECRYPTKEY(a.password.c_str());
   Tally t;
-  int status = walk(a, start, test_only, host, t);
+  int status = kExitOk;
+  // An installer's setup data is restored for the entries that were
+  // extracted, which only the one-process walk lists: installers take it.
+  uint32_t installer_offset = 0;
+  bool installer = qg::installer_archive_offset(a.archive, &installer_offset) == 0;
+  if (installer || !walk_parallel(a, start, test_only, host, t, &status))
+    status = walk(a, start, test_only, host, t);
   QEN_RESETDLL();
   qg::remove_terminal_host();
   if (!test_only && !t.cancelled)
@@ -164,6 +228,11 @@ void add_common(CLI::App* cmd, ExtractArgs* a) {
       ->each([a](const std::string&) { a->has_password = true; });
   cmd->add_flag("--yes", a->yes, "Answer Yes/OK to every question");
   cmd->add_flag("--no", a->no, "Answer No/Cancel to every question");
+  cmd->add_option("-j,--jobs", a->jobs,
+                  "Processes that work at once (one when a question may need asking or the "
+                  "archive spans volumes)")
+      ->check(CLI::Range(1, 64))
+      ->capture_default_str();
 }
 
 void add_extract(CLI::App& root, int& exit_code) {

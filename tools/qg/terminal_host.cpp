@@ -93,16 +93,19 @@ void beep(void*, uint32_t) {
   if (::isatty(2)) std::fputc('\a', stderr);
 }
 
+void draw_bar(const std::string& label, long pct) {
+  pct = pct < 0 ? 0 : (pct > 100 ? 100 : pct);
+  char bar[41];
+  std::memset(bar, ' ', 40);
+  std::memset(bar, '#', static_cast<size_t>(pct * 40 / 100));
+  bar[40] = 0;
+  std::fprintf(stderr, "\r%-32.32s [%s] %3ld%%", label.c_str(), bar, pct);
+  std::fflush(stderr);
+}
+
 intptr_t window_proc(void*, RZ_HWND, uint32_t message, uintptr_t, intptr_t lparam) {
-  if (g_host && g_host->progress_bar && message == g_host->progress_message) {
-    long pct = lparam < 0 ? 0 : (lparam > 100 ? 100 : static_cast<long>(lparam));
-    char bar[41];
-    std::memset(bar, ' ', 40);
-    std::memset(bar, '#', static_cast<size_t>(pct * 40 / 100));
-    bar[40] = 0;
-    std::fprintf(stderr, "\r%-32.32s [%s] %3ld%%", g_host->label.c_str(), bar, pct);
-    std::fflush(stderr);
-  }
+  if (g_host && g_host->progress_bar && message == g_host->progress_message)
+    draw_bar(g_host->label, static_cast<long>(lparam));
   return 0;
 }
 
@@ -142,6 +145,11 @@ void remove_terminal_host() {
 
 bool cancel_requested() {
   return g_cancel != 0;
+}
+
+void draw_entry_bar(size_t done, size_t total) {
+  long pct = total ? static_cast<long>(done * 100 / total) : 100;
+  draw_bar(std::to_string(done) + " of " + std::to_string(total) + " entries", pct);
 }
 
 void end_progress_line(TerminalHost* host) {

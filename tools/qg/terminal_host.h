@@ -34,6 +34,9 @@ void remove_terminal_host();
 // True once one of those signals came (the cancel message was posted).
 bool cancel_requested();
 
+// Draws the bar for a walk shared by several processes: entries done of all.
+void draw_entry_bar(size_t done, size_t total);
+
 // Clears the bar's line on the terminal.
 void end_progress_line(TerminalHost* host);
 

@@ -118,6 +118,7 @@ class Walk {
   std::vector<int> levels_;
   std::deque<std::string> todo_;
   int links_ = 0;
+  bool made_ = false;  // a level of this walk was made
 };
 
 int Walk::run(const std::string& relative, bool create) {
@@ -140,8 +141,11 @@ int Walk::run(const std::string& relative, bool create) {
 }
 
 // Enters `name` below the current level: a directory is opened, a missing
-// one made (when asked), a link read and queued.
+// one made (when asked), a link read and queued.  Once one level had to be
+// made, the levels below it are new too: they are made first, and the open
+// that follows tells whether that worked (or found one already there).
 int Walk::step(const std::string& name, bool create) {
+  if (create && made_) ::mkdirat(levels_.back(), name.c_str(), 0777);
   for (int attempt = 0; attempt < 3; ++attempt) {
     int fd =
         ::openat(levels_.back(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -152,6 +156,7 @@ int Walk::step(const std::string& name, bool create) {
     if (errno == ENOENT && create) {
       // Made by another process meanwhile counts as made.
       if (::mkdirat(levels_.back(), name.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+      made_ = true;
       continue;
     }
     if (errno == ELOOP || errno == ENOTDIR) return follow_link(name);
@@ -222,17 +227,12 @@ int posix_close_directory(DirHandle dir) {
   return r == 0 ? 0 : -1;
 }
 
+// The mode answers both questions; the extended attribute is not read.
 int64_t posix_attributes_at(DirHandle dir, const char* name) {
   struct stat st;
   if (dir == kNoDir || ::fstatat(dir_of(dir)->fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
   if (S_ISLNK(st.st_mode)) return 0;
-  if (!S_ISREG(st.st_mode)) return attributes_of_fd(-1, st);
-  // Opened only to read the extended attribute; a file nobody may read
-  // still shows its mode.
-  int fd = ::openat(dir_of(dir)->fd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  uint32_t attrs = attributes_of_fd(fd, st);
-  if (fd >= 0) ::close(fd);
-  return attrs;
+  return attributes_of_fd(-1, st) & (kAttrReadOnly | kAttrDirectory);
 }
 
 int posix_set_attributes_at(DirHandle dir, const char* name, uint32_t attributes) {
@@ -261,6 +261,23 @@ FileHandle posix_create_temp_at(DirHandle dir, const char* prefix, char* name, u
   }
   name[0] = 0;
   return kNoFile;
+}
+
+int posix_create_new_at(DirHandle dir, const char* name, FileHandle* out) {
+  *out = kNoFile;
+  if (dir == kNoDir) return -1;
+  int fd =
+      ::openat(dir_of(dir)->fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) return errno == EEXIST ? 1 : -1;
+  *out = handle_of_fd(fd);
+  return 0;
+}
+
+int posix_directory_identity(DirHandle dir, FileIdentity* id) {
+  struct stat st;
+  if (dir == kNoDir || ::fstat(dir_of(dir)->fd, &st) != 0) return -1;
+  *id = identity_of(st);
+  return 0;
 }
 
 int posix_rename_at(DirHandle dir, const char* from, const char* to) {

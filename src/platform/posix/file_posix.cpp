@@ -29,7 +29,8 @@ FileHandle handle_of(int fd) {
   return fd < 0 ? kNoFile : static_cast<FileHandle>(fd) + 1;
 }
 
-FileHandle posix_open_read(const char* path) {
+// One fstat tells both that the path is not a directory and its length.
+FileHandle posix_open_read_length(const char* path, int64_t* length) {
   std::string p = native_path(path);
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return kNoFile;
@@ -38,7 +39,13 @@ FileHandle posix_open_read(const char* path) {
     ::close(fd);
     return kNoFile;
   }
+  *length = static_cast<int64_t>(st.st_size);
   return handle_of(fd);
+}
+
+FileHandle posix_open_read(const char* path) {
+  int64_t length = 0;
+  return posix_open_read_length(path, &length);
 }
 
 FileHandle posix_create_rw(const char* path) {
@@ -73,6 +80,15 @@ int32_t posix_write(FileHandle h, const void* buffer, uint32_t n) {
     done += static_cast<uint32_t>(put);
   }
   return static_cast<int32_t>(done);
+}
+
+int32_t posix_read_at(FileHandle h, uint64_t offset, void* buffer, uint32_t n) {
+  if (h == kNoFile) return -1;
+  for (;;) {
+    ssize_t got = ::pread(fd_of(h), buffer, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    return got < 0 ? -1 : static_cast<int32_t>(got);
+  }
 }
 
 int64_t posix_seek(FileHandle h, int64_t offset, SeekFrom from) {
@@ -145,6 +161,14 @@ int64_t posix_get_attributes(const char* path) {
          stored_attributes(text, ::getxattr(p.c_str(), kDosAttrib, text, sizeof text - 1));
 }
 
+int posix_identity(const char* path, FileIdentity* id) {
+  std::string p = native_path(path);
+  struct stat st;
+  if (p.empty() || ::stat(p.c_str(), &st) != 0) return -1;
+  *id = identity_of(st);
+  return 0;
+}
+
 // Hidden, system and archive go to an extended attribute where the file
 // system can hold one.
 int posix_set_attributes(const char* path, uint32_t attributes) {
@@ -178,6 +202,45 @@ int posix_rename_replace(const char* from, const char* to) {
   return ::rename(a.c_str(), b.c_str()) == 0 ? 0 : -1;
 }
 
+// Days from 1970-01-01 to year y, month m (1-12), day d of the proleptic
+// Gregorian calendar; a day past the month's end runs on into the next
+// month, as mktime counts it.
+int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
+  y -= m <= 2;
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t year_of_era = y - era * 400;
+  int64_t day_of_year = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  return era * 146097 + day_of_era - 719468;
+}
+
+bool utc_offset_at(time_t when, long* offset) {
+  struct tm local;
+  if (!::localtime_r(&when, &local)) return false;
+  *offset = local.tm_gmtoff;
+  return true;
+}
+
+// The time of a local date and time, as mktime gives it with tm_isdst -1.
+// mktime looks at the time zone file again on every call (several system
+// calls per file); localtime_r loads it once.  Where the offset from UTC is
+// the same for two days on either side the local time is unambiguous and
+// the answer plain arithmetic; near a change of offset mktime decides.
+time_t local_to_utc(struct tm t) {
+  constexpr time_t kTwoDays = 2 * 86400;
+  time_t as_utc =
+      static_cast<time_t>(days_from_civil(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday) * 86400 +
+                          t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec);
+  long offset = 0, before = 0, after = 0;
+  if (utc_offset_at(as_utc, &offset)) {
+    time_t guess = as_utc - offset;
+    if (utc_offset_at(guess, &offset) && utc_offset_at(guess - kTwoDays, &before) &&
+        utc_offset_at(guess + kTwoDays, &after) && before == offset && after == offset)
+      return as_utc - offset;
+  }
+  return ::mktime(&t);
+}
+
 int posix_set_dos_time(FileHandle h, uint16_t dos_date, uint16_t dos_time) {
   if (h == kNoFile) return -1;
   struct tm t = {};
@@ -192,7 +255,7 @@ int posix_set_dos_time(FileHandle h, uint16_t dos_date, uint16_t dos_time) {
   if (t.tm_mon < 0 || t.tm_mon > 11 || t.tm_mday < 1 || t.tm_hour > 23 || t.tm_min > 59 ||
       t.tm_sec > 59)
     return -1;
-  time_t when = ::mktime(&t);
+  time_t when = local_to_utc(t);
   if (when == static_cast<time_t>(-1)) return -1;
   struct timespec times[2];
   times[0].tv_sec = 0;
@@ -200,6 +263,25 @@ int posix_set_dos_time(FileHandle h, uint16_t dos_date, uint16_t dos_time) {
   times[1].tv_sec = when;
   times[1].tv_nsec = 0;
   return ::futimens(fd_of(h), times) == 0 ? 0 : -1;
+}
+
+// A file this process has just created: its mode is the one it was created
+// with, so only read-only needs a change, and the extended attribute is
+// written only for hidden or system (a new file has none to remove, and
+// "archive" alone is what every new file is).
+int posix_set_attributes_open(FileHandle h, uint32_t attributes) {
+  if (h == kNoFile) return -1;
+  int fd = fd_of(h);
+  if (attributes & kAttrReadOnly) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || ::fchmod(fd, mode_for(st.st_mode, attributes)) != 0) return -1;
+  }
+  if (attributes & (kAttrHidden | kAttrSystem)) {
+    store_attributes(
+        attributes, [&](const char* text, size_t n) { ::fsetxattr(fd, kDosAttrib, text, n, 0); },
+        [] {});
+  }
+  return 0;
 }
 
 void posix_fail_critical_errors() {}
@@ -228,12 +310,27 @@ const FileOps kPosixFileOps = {
     posix_rename_at,
     posix_remove_at,
     posix_create_new,
+    posix_read_at,
+    posix_open_read_length,
+    posix_identity,
+    posix_directory_identity,
+    posix_create_new_at,
+    posix_set_attributes_open,
 };
 
 }  // namespace
 
 FileHandle handle_of_fd(int fd) {
   return handle_of(fd);
+}
+
+FileIdentity identity_of(const struct stat& st) {
+  FileIdentity id;
+  id.device = static_cast<uint64_t>(st.st_dev);
+  id.number = static_cast<uint64_t>(st.st_ino);
+  id.directory = S_ISDIR(st.st_mode) ? 1 : 0;
+  id.known = 1;
+  return id;
 }
 
 uint32_t attributes_of_fd(int fd, const struct stat& st) {

@@ -257,7 +257,8 @@ int win_close_directory(DirHandle dir) {
 // GetFileAttributesA reports a link's own attributes, without following it.
 int64_t win_attributes_at(DirHandle dir, const char* name) {
   if (dir == kNoDir) return -1;
-  return win_get_attributes(joined(dir_of(dir)->path, name).c_str());
+  int64_t a = win_get_attributes(joined(dir_of(dir)->path, name).c_str());
+  return a < 0 ? a : a & (kAttrReadOnly | kAttrDirectory);
 }
 
 int win_set_attributes_at(DirHandle dir, const char* name, uint32_t attributes) {
@@ -283,6 +284,20 @@ FileHandle win_create_temp_at(DirHandle dir, const char* prefix, char* name, uin
   return kNoFile;
 }
 
+// CREATE_NEW fails when anything, a link included, already has the name.
+int win_create_new_at(DirHandle dir, const char* name, FileHandle* out) {
+  *out = kNoFile;
+  if (dir == kNoDir) return -1;
+  HANDLE h = ::CreateFileA(joined(dir_of(dir)->path, name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    *out = file_of(h);
+    return 0;
+  }
+  DWORD e = ::GetLastError();
+  return (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) ? 1 : -1;
+}
+
 int win_rename_at(DirHandle dir, const char* from, const char* to) {
   if (dir == kNoDir) return -1;
   const std::string& d = dir_of(dir)->path;
@@ -294,6 +309,52 @@ int win_rename_at(DirHandle dir, const char* from, const char* to) {
 int win_remove_at(DirHandle dir, const char* name) {
   if (dir == kNoDir) return -1;
   return win_remove(joined(dir_of(dir)->path, name).c_str());
+}
+
+// An offset in the OVERLAPPED record reads there on a synchronous handle
+// (and leaves the file position behind the bytes read).
+int32_t win_read_at(FileHandle f, uint64_t offset, void* buffer, uint32_t n) {
+  if (f == kNoFile) return -1;
+  if (n > 0x7fffffffu) n = 0x7fffffffu;
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD got = 0;
+  if (!::ReadFile(handle_of(f), buffer, n, &got, &at))
+    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+  return static_cast<int32_t>(got);
+}
+
+FileHandle win_open_read_length(const char* path, int64_t* length) {
+  FileHandle f = win_open_read(path);
+  int64_t n = win_length(f);
+  if (f == kNoFile || n < 0) {
+    if (f != kNoFile) win_close(f);
+    return kNoFile;
+  }
+  *length = n;
+  return f;
+}
+
+// Directories are held by path here, so there is no identity to compare:
+// a directory is always found again by its path.
+int win_identity(const char* path, FileIdentity* id) {
+  int64_t a = win_get_attributes(path);
+  if (a < 0) return -1;
+  *id = FileIdentity{};
+  id->directory = (a & kAttrDirectory) ? 1 : 0;
+  return 0;
+}
+
+int win_directory_identity(DirHandle dir, FileIdentity* id) {
+  if (dir == kNoDir) return -1;
+  *id = FileIdentity{};
+  return 0;
+}
+
+// Attributes are set by name once the file is closed and in place.
+int win_set_attributes_open(FileHandle, uint32_t) {
+  return 1;
 }
 
 const FileOps kWinFileOps = {
@@ -320,6 +381,12 @@ const FileOps kWinFileOps = {
     win_rename_at,
     win_remove_at,
     win_create_new,
+    win_read_at,
+    win_open_read_length,
+    win_identity,
+    win_directory_identity,
+    win_create_new_at,
+    win_set_attributes_open,
 };
 
 }  // namespace
