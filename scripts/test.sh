@@ -8,7 +8,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 
-cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_BENCH=ON -DRZ_WERROR=$werror
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_TESTS=ON -DRZ_BENCH=ON -DRZ_WERROR=$werror
 cmake --build build/release -j"$jobs"
 (cd build/release && ctest --output-on-failure -j"$jobs")
 scripts/check-install.sh build/release
