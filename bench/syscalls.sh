@@ -23,13 +23,7 @@ need=()
 for pair in strace:strace bsdtar:libarchive-tools unzip:unzip zip:zip python3:python3; do
   command -v "${pair%%:*}" >/dev/null || need+=("${pair#*:}")
 done
-if [ ${#need[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+[ ${#need[@]} -gt 0 ] && "$(dirname "$0")/../scripts/install-deps.sh" --only "${need[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

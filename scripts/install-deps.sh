@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tools and the tests need.
 # Idempotent: packages already present are skipped.  Packages named on the
-# command line are installed as well (scripts/fuzz.sh asks for clang).
+# command line are installed as well (scripts/fuzz.sh asks for clang); with
+# --only, just those (the Linux-only set of the demo, a benchmark's peers).
 set -euo pipefail
 packages=(
   build-essential cmake pkg-config git python3
@@ -13,6 +14,10 @@ packages=(
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine64 netbase
   "$@"
 )
+if [ "${1:-}" = "--only" ]; then
+  shift
+  packages=("$@")
+fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
