@@ -252,10 +252,12 @@ void Ui::progress(uint64_t done) {
   std::memset(bar, ' ', 30);
   std::memset(bar, '#', static_cast<size_t>(pct * 30 / 100));
   bar[30] = 0;
+  // No rate before there is time enough to measure one (a small payload
+  // is done within the first draw).
+  std::string speed = rate > 0 ? human_bytes(rate) + "/s" : "";
   char line[200];
-  std::snprintf(line, sizeof line, "\r%-10.10s [%s] %3d%% %10s %10s/s %s\x1b[K", stage_.c_str(),
-                bar, pct, human_bytes(double(done)).c_str(), human_bytes(rate).c_str(),
-                left.c_str());
+  std::snprintf(line, sizeof line, "\r%-10.10s [%s] %3d%% %10s %12s %s\x1b[K", stage_.c_str(), bar,
+                pct, human_bytes(double(done)).c_str(), speed.c_str(), left.c_str());
   write_all(2, line);
   bar_shown_ = true;
 }
