@@ -244,6 +244,23 @@ TEST_F(QgHardening, ControlCharactersInNamesAreShownEscaped) {
   ASSERT_NE(question.find("replace"), std::string::npos) << question;
   EXPECT_NE(question.find("\\x1B[2Jwiped\\x0Dover\\x07"), std::string::npos) << question;
   EXPECT_EQ(question.find('\x1b'), std::string::npos) << question;
+  // The packer's warnings and errors name files of the folder being packed.
+  std::string folder = dir_ / "evil-folder";
+  fs::create_directories(folder);
+  { std::ofstream(folder + "/" + evil_name) << "x"; }
+  std::string script = dir_ / "evil.ini";
+  { std::ofstream(script) << "[SETUP]\nName=Evil\nVersion=1\n"; }
+  auto packed = run_qg({"pack", folder, "-o", dir_ / "evil.run", "--setup", script});
+  EXPECT_EQ(packed.status, 0) << packed.output;
+  EXPECT_FALSE(has_raw_control(packed.output)) << packed.output;
+  EXPECT_NE(packed.output.find("Windows cannot create the name \\x1B[2Jwiped\\x0Dover\\x07"),
+            std::string::npos)
+      << packed.output;
+  fs::create_symlink("/etc/" + evil_name, folder + "/out-" + evil_name);
+  auto refused = run_qg({"pack", folder, "-o", dir_ / "evil2.run", "--setup", script});
+  EXPECT_NE(refused.status, 0) << refused.output;
+  EXPECT_FALSE(has_raw_control(refused.output)) << refused.output;
+  EXPECT_NE(refused.output.find("leads outside"), std::string::npos) << refused.output;
 }
 
 TEST_F(QgHardening, AFailedPackLeavesTheOldArchiveAsItWas) {

@@ -15,7 +15,11 @@ struct CommandRegistrar {
   CommandRegistrar(int order, AddCommand add);
 };
 
-// Prints "qg: <message>" on stderr; returns status for convenience.
+// Prints "qg: <message>" on stderr, control characters escaped; returns
+// status for convenience.
 int fail(int status, const std::string& message);
+
+// Prints "qg: warning: <message>" on stderr, control characters escaped.
+void warn(const std::string& message);
 
 }  // namespace qg

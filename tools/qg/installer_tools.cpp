@@ -76,7 +76,7 @@ int run_pack_setup(const std::vector<std::string>& inputs, const std::string& ou
   qgsetup::PackSetupReport report;
   std::string error;
   int r = qgsetup::pack_installer(o, &report, &error);
-  for (const std::string& w : report.warnings) std::fprintf(stderr, "qg: warning: %s\n", w.c_str());
+  for (const std::string& w : report.warnings) warn(w);
   if (r) return fail(kExitSomeFailed, error + " (nothing written)");
   std::printf("%u files, %u folders, %u links: installer %s, %llu bytes\n", report.files,
               report.directories, report.links, output.c_str(),
@@ -88,8 +88,7 @@ int run_pack_setup(const std::vector<std::string>& inputs, const std::string& ou
 int prepare_plain_pack(const std::vector<std::string>& inputs, const SetupPackArgs& a) {
   if (!a.stub.empty() || !a.sign.empty() || a.dereference)
     return fail(kExitUsage, "--stub, --sign and --dereference need --setup");
-  for (const std::string& loss : qgsetup::plain_pack_losses(inputs))
-    std::fprintf(stderr, "qg: warning: %s\n", loss.c_str());
+  for (const std::string& loss : qgsetup::plain_pack_losses(inputs)) warn(loss);
   return 0;
 }
 

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive_tools.h"
 #include "commands.h"
 #include "exit_codes.h"
 
@@ -20,9 +21,15 @@ CommandRegistrar::CommandRegistrar(int order, AddCommand add) {
   registry().emplace_back(order, add);
 }
 
+// Messages carry names from archives, folders and the command line: control
+// characters in them are shown escaped, so no name can drive the terminal.
 int fail(int status, const std::string& message) {
-  std::fprintf(stderr, "qg: %s\n", message.c_str());
+  std::fprintf(stderr, "qg: %s\n", printable(message).c_str());
   return status;
+}
+
+void warn(const std::string& message) {
+  std::fprintf(stderr, "qg: warning: %s\n", printable(message).c_str());
 }
 
 }  // namespace qg
