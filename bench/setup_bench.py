@@ -2,8 +2,11 @@
 """Installing a payload with the setup program against extracting the same
 archive with `qg extract`, in one run, alternating, medians compared.
 
-    bench/setup_bench.py --build build/release [--mib 256] [--rss-mib 1024]
+    bench/setup_bench.py --build build/release [--synthetic --mib 256] [--rss-mib 1024]
 
+The timed payload is the benchmark corpus that `rz_corpus` writes (the same
+tree on every machine; it needs a build with -DRZ_BENCH=ON), or with
+--synthetic --mib N files of 8 MiB, half text-like and half random.
 Prints the wall time of each, their ratio (verification + installation
 over plain extraction; the goal is at most 1.3), and the setup program's
 peak resident size while it installs a payload of --rss-mib MiB (the goal is
@@ -74,16 +77,26 @@ def pack(qg, corpus, work, name):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default="build/release")
+    ap.add_argument("--synthetic", action="store_true")
     ap.add_argument("--mib", type=int, default=256)
     ap.add_argument("--rss-mib", type=int, default=1024)
     ap.add_argument("--repeat", type=int, default=3)
     a = ap.parse_args()
+    if not os.access("/usr/bin/time", os.X_OK):  # the peak resident size comes from GNU time
+        subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts",
+                                     "install-deps.sh"), "--only", "time"], check=True)
     qg = os.path.abspath(os.path.join(a.build, "tools/qg"))
     work = tempfile.mkdtemp(prefix="qg-setup-bench.")
     env = dict(os.environ, HOME=work, RAZIZA3Z_REGISTRY=os.path.join(work, "registry.reg"))
     try:
         corpus = os.path.join(work, "corpus")
-        make_corpus(corpus, a.mib, 1)
+        rz_corpus = os.path.abspath(os.path.join(a.build, "bench/rz_corpus"))
+        if a.synthetic or not os.access(rz_corpus, os.X_OK):
+            make_corpus(corpus, a.mib, 1)
+            what = "payload %d MiB" % a.mib
+        else:
+            subprocess.run([rz_corpus, corpus], check=True, stdout=subprocess.DEVNULL)
+            what = "benchmark corpus"
         plain, setup = pack(qg, corpus, work, "corpus")
         out = os.path.join(work, "out")
         extract_t, install_t = [], []
@@ -94,8 +107,8 @@ def main():
             install_t.append(timed([setup, "--silent", "--no-run", "--target", out], env)[0])
         shutil.rmtree(out, ignore_errors=True)
         e, i = statistics.median(extract_t), statistics.median(install_t)
-        print("payload %d MiB: qg extract %.2f s, installer (verify + install) %.2f s, "
-              "ratio %.2f (goal <= 1.3)" % (a.mib, e, i, i / e))
+        print("%s: qg extract %.2f s, installer (verify + install) %.2f s, "
+              "ratio %.2f (goal <= 1.3)" % (what, e, i, i / e))
         if a.rss_mib:
             shutil.rmtree(corpus)
             os.remove(plain)
@@ -104,7 +117,13 @@ def main():
             make_corpus(big, a.rss_mib, 2)
             _, setup = pack(qg, big, work, "big")
             shutil.rmtree(big)
-            wall, rss = timed([setup, "--silent", "--no-run", "--target", out], env)
+            # Through GNU time (Debian package "time"): a child forked from
+            # this process would count the Python process's own pages too.
+            rss_file = os.path.join(work, "rss.txt")
+            wall, _ = timed(["/usr/bin/time", "-f", "%M", "-o", rss_file, setup, "--silent",
+                             "--no-run", "--target", out], env)
+            with open(rss_file) as f:
+                rss = int(f.read().split()[-1])
             print("payload %d MiB: installer peak resident size %.1f MiB (goal < 16), %.1f s"
                   % (a.rss_mib, rss / 1024.0, wall))
     finally:

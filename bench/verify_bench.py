@@ -40,6 +40,9 @@ def main():
     ap.add_argument("--mib", type=int, default=1024)
     ap.add_argument("--runs", type=int, default=5)
     a = ap.parse_args()
+    if not os.access("/usr/bin/time", os.X_OK):  # the peak resident size comes from GNU time
+        subprocess.run([os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts",
+                                     "install-deps.sh"), "--only", "time"], check=True)
     qg = os.path.abspath(os.path.join(a.build, "tools", "qg"))
     work = tempfile.mkdtemp(prefix="verify-bench.")
     try:
