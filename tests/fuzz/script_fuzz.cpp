@@ -35,9 +35,12 @@ struct Files {
   std::string dir, script, store;
 };
 
+// Never destroyed: the clean-up at exit runs after the destructors of
+// objects made later, and a static Files would be one of them.
 const Files& files() {
-  static Files f = [] {
-    Files made;
+  static const Files* f = [] {
+    auto* made_ptr = new Files;
+    Files& made = *made_ptr;
     const char* base = ::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
     std::string pattern = std::string(base) + "/rz_fuzz_script.XXXXXX";
     if (!::mkdtemp(pattern.data())) std::abort();
@@ -50,9 +53,9 @@ const Files& files() {
       ::unlink(f.store.c_str());
       ::rmdir(f.dir.c_str());
     });
-    return made;
+    return made_ptr;
   }();
-  return f;
+  return *f;
 }
 
 void put(const std::string& path, const uint8_t* data, size_t size) {
