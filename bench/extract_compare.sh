@@ -7,8 +7,8 @@
 # `qg pack --level 9`, as a zip -9 and as a tar, and times with hyperfine
 # (median of N runs, 5 by default), each extraction into an empty folder of a
 # tmpfs when one has room:
-#   qg extract        vs  bsdtar -xf corpus.zip, unzip corpus.zip
-#   qg test           vs  unzip -t corpus.zip
+#   qg extract, with and without -j 2,  vs  bsdtar -xf corpus.zip, unzip corpus.zip
+#   qg test, with and without -j 2,     vs  unzip -t corpus.zip
 #   qg test (decoding alone) and bsdtar -xf corpus.tar (writing alone): the
 #   limits of "decode, then write" that qg extract is measured against.
 # Then counts system calls per extracted small file with strace -f -c over
@@ -76,11 +76,13 @@ done
 fresh='rm -rf out && mkdir out'
 hyperfine --style basic --runs "$runs" --warmup 1 --prepare "$fresh" --export-json extract.json \
   -n "qg extract" "$qg extract corpus.qg -d out --yes" \
+  -n "qg extract -j 2" "$qg extract corpus.qg -d out --yes -j 2" \
   -n "bsdtar -xf corpus.zip" "bsdtar -xf corpus.zip -C out" \
   -n "unzip corpus.zip" "unzip -q corpus.zip -d out" \
   -n "bsdtar -xf corpus.tar" "bsdtar -xf corpus.tar -C out" >/dev/null
 hyperfine --style basic --runs "$runs" --warmup 1 --export-json test.json \
   -n "qg test" "$qg test corpus.qg --yes" \
+  -n "qg test -j 2" "$qg test corpus.qg --yes -j 2" \
   -n "unzip -t corpus.zip" "unzip -tq corpus.zip" >/dev/null
 
 # System calls per small file: the whole run's calls over the files written.
@@ -112,8 +114,10 @@ def ratio(what, peer, ours):
 
 print("\nratios (peer time / qg time; above 1: qg is faster)")
 ratio("qg extract vs bsdtar -xf corpus.zip", "bsdtar -xf corpus.zip", "qg extract")
+ratio("qg extract -j 2 vs bsdtar -xf corpus.zip", "bsdtar -xf corpus.zip", "qg extract -j 2")
 ratio("qg extract vs unzip corpus.zip", "unzip corpus.zip", "qg extract")
 ratio("qg test vs unzip -t corpus.zip", "unzip -t corpus.zip", "qg test")
+ratio("qg test -j 2 vs unzip -t corpus.zip", "unzip -t corpus.zip", "qg test -j 2")
 print("\nthe limits of decode, then write (share of qg extract's time)")
 for what, key in (("decoding alone (qg test)", "qg test"),
                   ("writing alone (bsdtar -xf corpus.tar)", "bsdtar -xf corpus.tar")):
