@@ -137,6 +137,9 @@ TEST_F(ExtractInstaller, PlainArchiveHoldingAnInstallerStaysPlain) {
   rztest::write_file(inner + "/setup.run", rztest::read_file(dir_ / "setup.run"));
   QgResult r = run_qg({"pack", inner, "-o", dir_ / "plain.qg", "--level", "0"});
   ASSERT_EQ(r.status, 0) << r.output;
+  // Known from its first bytes, before any search for an anchor.
+  qgsetup::InstallerLayout layout;
+  EXPECT_EQ(qgsetup::locate_installer(dir_ / "plain.qg", &layout), qgsetup::kLocateNotInstaller);
   r = run_qg({"list", dir_ / "plain.qg"});
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_NE(r.output.find("1 entries"), std::string::npos) << r.output;

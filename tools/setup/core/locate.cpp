@@ -44,6 +44,16 @@ int64_t search_magic(FileReader& in, uint64_t length) {
   return -1;
 }
 
+// A plain archive begins with an entry's signature ("QG" 03 04, or 03 05
+// for an entry that continues from another volume); a setup program, the
+// first part of every installer, never does.  Such a file is not searched
+// (it would be read up to kSearchLimit for nothing).
+bool starts_with_entry(FileReader& in) {
+  unsigned char head[4];
+  if (in.seek(0) || in.read_exact(head, sizeof head)) return false;
+  return head[0] == 'Q' && head[1] == 'G' && head[2] == 3 && (head[3] == 4 || head[3] == 5);
+}
+
 int check_fields(const AnchorFields& f, uint64_t anchor_offset, std::string* error) {
   if (f.version != kAnchorVersion || f.size != kAnchorSize)
     return set_error(error, "installer anchor of an unknown version", kLocateBadAnchor);
@@ -66,6 +76,8 @@ int locate_installer(const std::string& path, InstallerLayout* out, std::string*
   if (in.open(path)) return set_error(error, "cannot open " + path, kLocateUnreadable);
   int64_t length = in.length();
   if (length < 0) return set_error(error, "cannot read " + path, kLocateUnreadable);
+  if (starts_with_entry(in))
+    return set_error(error, "not an installer (a plain archive)", kLocateNotInstaller);
   int64_t at = search_magic(in, static_cast<uint64_t>(length));
   if (at < 0 || static_cast<uint64_t>(at) + kAnchorSize > static_cast<uint64_t>(length))
     return set_error(error, "not an installer (no installer anchor found; or cut short before it)",
