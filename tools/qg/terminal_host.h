@@ -1,5 +1,7 @@
 // qg as a host of the library on a terminal: message boxes become questions
 // on the terminal, progress becomes a bar, Ctrl-C becomes the cancel message.
+// terminal_host.cpp does it on POSIX, win32/terminal_host_win32.cpp in a
+// Windows console.
 #pragma once
 
 #include <cstdint>
@@ -33,6 +35,10 @@ void remove_terminal_host();
 
 // True once one of those signals came (the cancel message was posted).
 bool cancel_requested();
+
+// Takes the cancel messages still waiting for qg; true when there was one,
+// or when cancel_requested().
+bool drain_cancel_messages(const TerminalHost& host);
 
 // Draws the bar for a walk shared by several processes: entries done of all.
 void draw_entry_bar(size_t done, size_t total);
