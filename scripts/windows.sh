@@ -10,7 +10,8 @@
 #      compared byte for byte with the Linux extraction;
 #   4. qg.exe (x86_64): pack, list, test and extract under wine64, compared
 #      with the Linux qg byte for byte, and archives and installers (one
-#      Authenticode-signed when osslsigncode is there) made by the Linux qg.
+#      Authenticode-signed when osslsigncode is there) made by the Linux qg;
+#      get from a server on 127.0.0.1.
 # The 32-bit programs run only where 32-bit Wine is installed; otherwise the
 # script says that the run was skipped.
 #
@@ -56,7 +57,11 @@ cmake --build "$b64" --target raziza3z rz_host_extract qg $suites test_c_header 
 step "Wine prefix"
 export WINEPREFIX=$b64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-cleanup() { "$(dirname "$wine")/wineserver" -k 2>/dev/null || true; }
+server_pid=""
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+}
 trap cleanup EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # reg.exe must not be found in the current folder, so run from the prefix's parent.
@@ -234,6 +239,29 @@ echo "qg.exe extract of $installer (packed by the Linux qg): identical files"
 qg_exe unavailable.win verify "$installer" || true
 expect unavailable.win 'qg.exe has no verify'
 echo "qg.exe verify: refused with its reason (no Windows SHA-256 in this build)"
+# qg.exe get from a server on 127.0.0.1 (port chosen by the system).
+mkdir -p "$qwork/srv"
+cp "$work/in/sub/random.bin" "$qwork/srv/"
+python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$qwork/srv" >"$qwork/server.log" 2>&1 &
+server_pid=$!
+port=""
+for _ in $(seq 50); do
+  port=$(sed -n 's/.*127\.0\.0\.1 port \([0-9]*\).*/\1/p' "$qwork/server.log" | head -1)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { cat "$qwork/server.log"; echo "windows.sh: the test server did not start" >&2; exit 1; }
+qg_exe get.win get "http://127.0.0.1:$port/random.bin" -o got.bin
+expect get.win '^got.bin: 300000 bytes'
+cmp "$qwork/srv/random.bin" "$qwork/got.bin"
+rc=0
+qg_exe missing.win get "http://127.0.0.1:$port/missing.bin" -o missing.bin || rc=$?
+expect missing.win 'the server answered 404, not found; nothing saved'
+[ "$rc" = 7 ] || { echo "windows.sh: qg.exe get of a missing file: status $rc, not 7" >&2; exit 1; }
+[ ! -e "$qwork/missing.bin" ]
+kill "$server_pid"
+server_pid=""
+echo "qg.exe get: a file from 127.0.0.1 byte for byte; a 404 is status 7 and saves nothing"
 
 step "32-bit run"
 if [ -x /usr/lib/wine/wine ] && "$(dirname "$wine")/wine" --version >/dev/null 2>&1; then

@@ -28,6 +28,13 @@ void bind_progress_and_interrupt(uint32_t* progress_message, uint32_t* cancel_me
 // Restores the default behaviour of those signals.
 void unbind_interrupt();
 
+#ifdef _WIN32
+// Called with the percentage of every progress notification that qg's
+// window receives, instead of the bar of install_terminal_host (qg get
+// draws its own); nullptr removes it.
+void set_progress_listener(void (*listener)(intptr_t percentage));
+#endif
+
 // Installs the callbacks, binds the progress channel and the Ctrl-C handler.
 void install_terminal_host(TerminalHost* host);
 // Restores the default Ctrl-C behaviour and removes the callbacks.

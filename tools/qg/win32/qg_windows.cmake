@@ -2,10 +2,10 @@
 # the run-time libraries linked in, so that it needs only system DLLs.
 # Included from tools/CMakeLists.txt (qg_srcs and qgwriter are defined).
 #
-# Left out, each with a message when asked for: the installer writer and
+# Left out, each with a message when asked for (win32/unavailable_win32.cpp,
+# win32/installer_tools_win32.cpp): the installer writer and
 # verifier (pack --setup, verify: their SHA-256 and Ed25519 have no Windows
-# implementation in this build), get (written for POSIX) and keygen
-# (OpenSSL).  POSIX-only parts have Windows counterparts in this folder:
+# implementation in this build) and keygen (OpenSSL).  POSIX-only parts have Windows counterparts in this folder:
 # the console host (Ctrl-C through SetConsoleCtrlHandler), -j (one process).
 option(RZ_QG_WINDOWS "Build qg.exe in Windows builds" ON)
 if(NOT RZ_QG_WINDOWS OR NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -25,8 +25,7 @@ file(MAKE_DIRECTORY ${rz_cli11_dir})
 file(CREATE_LINK ${RZ_CLI11_HOST_DIR}/CLI ${rz_cli11_dir}/CLI SYMBOLIC)
 
 set(qg_win_srcs ${qg_srcs})
-foreach(posix_only terminal_host.cpp parallel.cpp installer_tools.cpp cmd_get.cpp cmd_keygen.cpp
-        cmd_verify.cpp)
+foreach(posix_only terminal_host.cpp parallel.cpp installer_tools.cpp cmd_keygen.cpp cmd_verify.cpp)
   list(REMOVE_ITEM qg_win_srcs ${CMAKE_CURRENT_SOURCE_DIR}/qg/${posix_only})
 endforeach()
 file(GLOB qg_win32_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/qg/win32/*.cpp)

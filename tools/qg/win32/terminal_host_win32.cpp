@@ -23,6 +23,7 @@ TerminalHost* g_host = nullptr;
 std::atomic<int> g_cancel{0};
 UINT g_cancel_id = 0, g_progress_id = 0;
 HWND g_window = nullptr;
+void (*g_listener)(intptr_t) = nullptr;
 
 void draw_bar(const std::string& label, long pct) {
   pct = pct < 0 ? 0 : (pct > 100 ? 100 : pct);
@@ -36,7 +37,10 @@ void draw_bar(const std::string& label, long pct) {
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == g_progress_id && g_progress_id != 0) {
-    if (g_host && g_host->progress_bar) draw_bar(g_host->label, static_cast<long>(lparam));
+    if (g_listener)
+      g_listener(lparam);
+    else if (g_host && g_host->progress_bar)
+      draw_bar(g_host->label, static_cast<long>(lparam));
     return 0;
   }
   return DefWindowProcA(window, message, wparam, lparam);
@@ -147,6 +151,10 @@ void bind_progress_and_interrupt(uint32_t* progress_message, uint32_t* cancel_me
 
 void unbind_interrupt() {
   SetConsoleCtrlHandler(on_console_event, FALSE);
+}
+
+void set_progress_listener(void (*listener)(intptr_t percentage)) {
+  g_listener = listener;
 }
 
 void install_terminal_host(TerminalHost* host) {

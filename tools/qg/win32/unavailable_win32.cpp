@@ -22,13 +22,12 @@ void add_verify(CLI::App& root, int& exit_code) {
                   "build (use the Linux qg verify)");
 }
 
-void add_get(CLI::App& root, int& exit_code) {
-  add_unavailable(root, exit_code, "get", "Download a URL into a file",
-                  "the download command is written for POSIX (signals, glob, statvfs) and has "
-                  "not been ported yet");
+void add_keygen(CLI::App& root, int& exit_code) {
+  add_unavailable(root, exit_code, "keygen", "Make an Ed25519 key pair for pack --sign",
+                  "it needs OpenSSL, which this build does not carry (use the Linux qg keygen)");
 }
 
 qg::CommandRegistrar reg_verify(45, add_verify);
-qg::CommandRegistrar reg_get(50, add_get);
+qg::CommandRegistrar reg_keygen(46, add_keygen);
 
 }  // namespace
