@@ -7,7 +7,11 @@
 #      archive walk and extraction, frame, script, archive writer) and the C
 #      header test, run under wine64 in a prefix made in the build folder;
 #   3. a C host that extracts archives made by qg through the 64-bit DLL,
-#      compared byte for byte with the Linux extraction.
+#      compared byte for byte with the Linux extraction;
+#   4. qg.exe (x86_64): pack, list, test and extract under wine64, compared
+#      with the Linux qg byte for byte, and archives and installers (one
+#      Authenticode-signed when osslsigncode is there) made by the Linux qg;
+#      get from a server on 127.0.0.1.
 # The 32-bit programs run only where 32-bit Wine is installed; otherwise the
 # script says that the run was skipped.
 #
@@ -47,13 +51,17 @@ cmake -S . -B "$b64" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_TOOLS=ON >"$b64/configure.log" 2>&1 ||
   { cat "$b64/configure.log"; exit 1; }
 # shellcheck disable=SC2086
-cmake --build "$b64" --target raziza3z rz_host_extract $suites test_c_header -j"$jobs"
+cmake --build "$b64" --target raziza3z rz_host_extract qg $suites test_c_header -j"$jobs"
 "$b32/pe_exports" x86_64 "$b64/raziza3z.dll"
 
 step "Wine prefix"
 export WINEPREFIX=$b64/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-cleanup() { "$(dirname "$wine")/wineserver" -k 2>/dev/null || true; }
+server_pid=""
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  "$(dirname "$wine")/wineserver" -k 2>/dev/null || true
+}
 trap cleanup EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # reg.exe must not be found in the current folder, so run from the prefix's parent.
@@ -141,6 +149,119 @@ check_host() {
 }
 check_host plain plain.qg
 check_host secret secret.qg 'pa ss'
+
+step "qg.exe under wine64, compared with the Linux qg"
+qgexe=$b64/tools/qg.exe
+imports=$(x86_64-w64-mingw32-objdump -p "$qgexe" | sed -n 's/^\tDLL Name: //p' | tr '\n' ' ')
+for dll in $imports; do
+  case "${dll,,}" in
+    kernel32.dll | user32.dll | advapi32.dll | msvcrt.dll | ole32.dll | oleaut32.dll | shell32.dll | wsock32.dll) ;;
+    *)
+      echo "windows.sh: qg.exe imports $dll, not a system DLL" >&2
+      exit 1
+      ;;
+  esac
+done
+echo "qg.exe imports: $imports"
+qwork=$b64/qgrun
+rm -rf "$qwork"
+mkdir -p "$qwork"
+cp -r "$work/in" "$qwork/in"
+# Runs qg.exe in $qwork; its output (carriage returns removed) goes to the
+# named file, its status is the function's.
+qg_exe() {
+  local out=$1
+  shift
+  local rc=0
+  (cd "$qwork" && timeout 300 "$wine" "$qgexe" "$@") >"$qwork/$out" 2>&1 || rc=$?
+  sed -i 's/\r$//' "$qwork/$out"
+  return $rc
+}
+# Wine may exit 0 when a program did not start: each run's output is read.
+expect() {
+  local file=$1 pattern=$2
+  if ! grep -q -- "$pattern" "$qwork/$file"; then
+    cat "$qwork/$file"
+    echo "windows.sh: qg.exe: '$pattern' missing from its output ($file)" >&2
+    exit 1
+  fi
+}
+qg_exe version.out --version
+expect version.out '^qg [0-9]'
+qg_exe pack.out pack in -o win.qg
+expect pack.out 'entries'
+(cd "$qwork" && "$qg" pack in -o linux.qg >/dev/null 2>&1)
+cmp "$qwork/win.qg" "$qwork/linux.qg"
+echo "qg.exe pack: the archive is byte-identical to the Linux qg's"
+for cmd in list test; do
+  qg_exe "$cmd.win" "$cmd" win.qg
+  (cd "$qwork" && "$qg" "$cmd" linux.qg) >"$qwork/$cmd.linux" 2>&1
+  expect "$cmd.win" 'entries'
+  diff "$qwork/$cmd.linux" "$qwork/$cmd.win"
+  echo "qg.exe $cmd: the same output as the Linux qg"
+done
+qg_exe extract.win extract win.qg -d out-win
+expect extract.win '^4 extracted, 0 skipped, 0 failed'
+(cd "$qwork" && "$qg" extract linux.qg -d out-linux >/dev/null 2>&1)
+diff -r "$qwork/out-linux" "$qwork/out-win"
+diff -r "$qwork/in" "$qwork/out-win"
+echo "qg.exe extract: the same files as the Linux qg's extraction"
+# Archives made by the Linux qg: encrypted over three volumes, and -j.
+cp "$work"/secret.* "$qwork/"
+qg_exe secret.win extract secret.qg -d out-secret --password 'pa ss' -j 2
+expect secret.win '^4 extracted, 0 skipped, 0 failed'
+expect secret.win '-j is not available on Windows'
+diff -r "$qwork/in" "$qwork/out-secret"
+echo "qg.exe extract of the Linux qg's three-volume encrypted archive: identical files"
+# An installer made by the Linux qg with a Windows stub (a tiny MinGW
+# program that carries the anchor), then signed with Authenticode.
+x86_64-w64-mingw32-g++ -std=c++20 -O2 -static -Itools/setup/core tests/setup_format/test_stub.cpp \
+  tools/setup/core/anchor.cpp -o "$qwork/stub.exe"
+printf '[SETUP]\nName=qg.exe check\nVersion=1\nDefaultDir=/opt/qg-check\n' >"$qwork/setup.ini"
+(cd "$qwork" && "$qg" pack in -o setup.exe --setup setup.ini --stub stub.exe >/dev/null)
+installer=setup.exe
+if command -v osslsigncode >/dev/null; then
+  (cd "$qwork" &&
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=qg-check -keyout cert.key \
+      -out cert.pem >/dev/null 2>&1 &&
+    osslsigncode sign -certs cert.pem -key cert.key -in setup.exe -out signed.exe >/dev/null &&
+    osslsigncode verify -CAfile cert.pem -in signed.exe >/dev/null)
+  (cd "$qwork" && "$qg" verify signed.exe >/dev/null)
+  installer=signed.exe
+  echo "signed.exe: Authenticode signature and the installer's digests verified"
+else
+  echo "osslsigncode is missing: the installer is checked unsigned"
+fi
+qg_exe installer.win extract "$installer" -d out-installer
+expect installer.win '^4 extracted, 0 skipped, 0 failed'
+diff -r "$qwork/in" "$qwork/out-installer"
+echo "qg.exe extract of $installer (packed by the Linux qg): identical files"
+qg_exe unavailable.win verify "$installer" || true
+expect unavailable.win 'qg.exe has no verify'
+echo "qg.exe verify: refused with its reason (no Windows SHA-256 in this build)"
+# qg.exe get from a server on 127.0.0.1 (port chosen by the system).
+mkdir -p "$qwork/srv"
+cp "$work/in/sub/random.bin" "$qwork/srv/"
+python3 -u -m http.server 0 --bind 127.0.0.1 --directory "$qwork/srv" >"$qwork/server.log" 2>&1 &
+server_pid=$!
+port=""
+for _ in $(seq 50); do
+  port=$(sed -n 's/.*127\.0\.0\.1 port \([0-9]*\).*/\1/p' "$qwork/server.log" | head -1)
+  [ -n "$port" ] && break
+  sleep 0.1
+done
+[ -n "$port" ] || { cat "$qwork/server.log"; echo "windows.sh: the test server did not start" >&2; exit 1; }
+qg_exe get.win get "http://127.0.0.1:$port/random.bin" -o got.bin
+expect get.win '^got.bin: 300000 bytes'
+cmp "$qwork/srv/random.bin" "$qwork/got.bin"
+rc=0
+qg_exe missing.win get "http://127.0.0.1:$port/missing.bin" -o missing.bin || rc=$?
+expect missing.win 'the server answered 404, not found; nothing saved'
+[ "$rc" = 7 ] || { echo "windows.sh: qg.exe get of a missing file: status $rc, not 7" >&2; exit 1; }
+[ ! -e "$qwork/missing.bin" ]
+kill "$server_pid"
+server_pid=""
+echo "qg.exe get: a file from 127.0.0.1 byte for byte; a 404 is status 7 and saves nothing"
 
 step "32-bit run"
 if [ -x /usr/lib/wine/wine ] && "$(dirname "$wine")/wine" --version >/dev/null 2>&1; then

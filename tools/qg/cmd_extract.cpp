@@ -56,12 +56,7 @@ void ensure_password(const EntryInfo& info, ExtractArgs& a) {
 
 // True when the Ctrl-C cancel arrived (possibly still waiting in the queue).
 bool drain_cancel(const qg::TerminalHost& host) {
-  RzHostMessage m;
-  bool seen = false;
-  int32_t r;
-  while ((r = rz_host_take_message(&m)) > 0)
-    if (m.message == host.cancel_message) seen = true;
-  return seen || qg::cancel_requested();
+  return qg::drain_cancel_messages(host);
 }
 
 void count(int32_t r, const EntryInfo& info, const ExtractArgs& a, bool test_only, Tally& t) {

@@ -7,18 +7,25 @@
 // status, a redirect, invalid or cut short.  A failed download never
 // changes an existing output file.
 #include <errno.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#else
 #include <glob.h>
 #include <netdb.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
@@ -171,6 +178,43 @@ std::string human_bytes(double n) {
 // The bytes received so far.  The library writes each chunk before it
 // reports, into a new file named OUTPUT.<8 hex digits>.part beside the
 // output; the newest such file is the one being received.
+#ifdef _WIN32
+// Whether `name` is the output's name followed by ".<8 hex digits>.part".
+bool is_part_of(const std::string& name, const std::string& output_name) {
+  if (name.size() != output_name.size() + 14 || name.compare(0, output_name.size(), output_name))
+    return false;
+  std::string tail = name.substr(output_name.size());
+  if (tail[0] != '.' || tail.compare(9, 5, ".part") != 0) return false;
+  for (size_t i = 1; i < 9; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(tail[i])) || std::isupper(tail[i])) return false;
+  return true;
+}
+
+long long received_bytes(Progress& p) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!p.receiving.empty()) {
+    uintmax_t size = fs::file_size(p.receiving, ec);
+    if (!ec) return static_cast<long long>(size);
+  }
+  p.receiving.clear();
+  fs::path output(p.output);
+  fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
+  std::string name = output.filename().string();
+  fs::file_time_type newest = fs::file_time_type::min();
+  long long size = 0;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!is_part_of(it->path().filename().string(), name)) continue;
+    std::error_code e;
+    fs::file_time_type t = it->last_write_time(e);
+    if (e || t < newest) continue;
+    newest = t;
+    size = static_cast<long long>(it->file_size(e));
+    p.receiving = it->path().string();
+  }
+  return size;
+}
+#else
 long long received_bytes(Progress& p) {
   struct stat st;
   if (!p.receiving.empty() && ::stat(p.receiving.c_str(), &st) == 0)
@@ -190,6 +234,7 @@ long long received_bytes(Progress& p) {
   ::globfree(&found);
   return size;
 }
+#endif
 
 // Redrawn at most ten times a second, and always at 100 percent.
 void draw(Progress& p, long percent, bool force) {
@@ -205,12 +250,35 @@ void draw(Progress& p, long percent, bool force) {
   std::fflush(stderr);
 }
 
-intptr_t window_proc(void*, RZ_HWND, uint32_t message, uintptr_t, intptr_t lparam) {
+void on_progress(intptr_t lparam) {
   Progress* p = g_progress;
-  if (!p || message != p->progress_message || !p->bar) return 0;
+  if (!p || !p->bar) return;
   long percent = lparam < 0 ? 0 : lparam > 100 ? 100 : static_cast<long>(lparam);
   if (percent > 0) p->size_known = true;
   draw(*p, percent, percent == 100);
+}
+
+#ifdef _WIN32
+
+// On Windows the console host's window receives the notifications.
+void install_host(Progress* p) {
+  g_progress = p;
+  qg::set_progress_listener(on_progress);
+  qg::bind_progress_and_interrupt(&p->progress_message, &p->cancel_message);
+}
+
+void remove_host() {
+  qg::unbind_interrupt();
+  qg::set_progress_listener(nullptr);
+  g_progress = nullptr;
+}
+
+#else
+
+intptr_t window_proc(void*, RZ_HWND, uint32_t message, uintptr_t, intptr_t lparam) {
+  Progress* p = g_progress;
+  if (!p || message != p->progress_message) return 0;
+  on_progress(lparam);
   return 0;
 }
 
@@ -247,6 +315,8 @@ void remove_host() {
   rz_host_set_window_proc(nullptr, nullptr);
   g_progress = nullptr;
 }
+
+#endif  // _WIN32
 
 // ---- Results -----------------------------------------------------------
 
@@ -311,6 +381,19 @@ std::string logged_location(const HeaderLog& log) {
 
 // Why the output file could not be made or written, as the system words it:
 // a probe creates a file in the same folder the way the download does.
+#ifdef _WIN32
+std::string file_reason(const std::string& output) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::is_directory(output, ec)) return std::strerror(EISDIR);
+  fs::path folder = fs::path(output).has_parent_path() ? fs::path(output).parent_path() : ".";
+  if (!fs::is_directory(folder, ec)) return std::strerror(ENOENT);
+  fs::space_info space = fs::space(folder, ec);
+  if (!ec && space.available == 0) return std::strerror(ENOSPC);
+  if (::_access(folder.string().c_str(), 2) != 0) return std::strerror(errno);
+  return "";
+}
+#else
 std::string file_reason(const std::string& output) {
   struct stat st;
   if (::stat(output.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::strerror(EISDIR);
@@ -327,6 +410,7 @@ std::string file_reason(const std::string& output) {
   ::unlink(probe.c_str());
   return full ? std::strerror(ENOSPC) : "";
 }
+#endif
 
 int file_error(const std::string& what, const std::string& output) {
   std::string reason = file_reason(output);
@@ -374,9 +458,15 @@ int report(int32_t r, const GetArgs& a, const Url& url, const HeaderLog& log) {
   if (r >= GETHTTP_LOOKUP_FAILED) {
     int e = r - GETHTTP_LOOKUP_FAILED;
     std::string host = a.proxy.empty() ? url.host : a.proxy;
+#ifdef _WIN32
+    // Windows Sockets' own error number.
+    return qg::fail(qg::kExitNetwork, "cannot find host " + host + " (Windows Sockets error " +
+                                          std::to_string(e) + ")");
+#else
     // The library reports the resolver's code made positive.
     return qg::fail(qg::kExitNetwork,
                     "cannot find host " + host + ": " + gai_strerror(EAI_NONAME < 0 ? -e : e));
+#endif
   }
   switch (r) {
     case GETHTTP_TOO_LONG:
@@ -417,11 +507,28 @@ bool open_header_log(const GetArgs& a, HeaderLog* log) {
     log->before = log_lines(log->path);
     return true;
   }
+#ifdef _WIN32
+  // A new file of its own in the temporary folder, created exclusively.
+  std::error_code ec;
+  std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
+  if (ec) return false;
+  std::string path;
+  for (int i = 0; i < 100 && path.empty(); ++i) {
+    std::string name = "qg-headers-" + std::to_string(::_getpid()) + "-" + std::to_string(i);
+    std::string candidate = (tmp / name).string();
+    int fd = ::_open(candidate.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY, 0600);
+    if (fd < 0) continue;
+    ::_close(fd);
+    path = candidate;
+  }
+  if (path.empty()) return false;
+#else
   const char* tmp = std::getenv("TMPDIR");
   std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/qg-headers-XXXXXX";
   int fd = ::mkstemp(&path[0]);
   if (fd < 0) return false;
   ::close(fd);
+#endif
   if (rz_host_set_header_log(path.c_str()) != 0) {
     ::unlink(path.c_str());
     return false;
@@ -466,7 +573,7 @@ int run_get(const GetArgs& a) {
 
   Progress progress;
   progress.output = a.output;
-  progress.bar = ::isatty(STDERR_FILENO) != 0;
+  progress.bar = ::isatty(2) != 0;
   progress.start = std::chrono::steady_clock::now();
   HeaderLog log;
   bool logging = open_header_log(a, &log);

@@ -3,6 +3,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+
+#include <filesystem>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -50,6 +55,7 @@ int32_t root_code(const std::string& text) {
   return it == names.end() ? 0 : it->second;
 }
 
+#ifndef _WIN32
 // The store's name in messages: the file given, or where it comes from.
 std::string store_name(const std::string& registry) {
   return registry.empty() ? "the registry store ($RAZIZA3Z_REGISTRY or the user's data folder)"
@@ -70,6 +76,60 @@ int report_store(uint32_t status, const std::string& registry) {
                         " (not a registry file, or no permission; nothing was written)");
   return qg::kExitOk;
 }
+#endif  // !_WIN32
+
+#ifdef _WIN32
+
+// On Windows the library writes and reads the system registry: there is no
+// store file, and the install log is a file handle.
+int refuse_store_file(const std::string& registry) {
+  if (registry.empty()) return qg::kExitOk;
+  return qg::fail(qg::kExitUsage,
+                  "--registry names a registry store file, which only the POSIX build uses; "
+                  "qg.exe writes and reads the Windows registry");
+}
+
+int run_script(const ScriptArgs& a) {
+  if (access(a.script.c_str(), R_OK) != 0)
+    return qg::fail(qg::kExitFileError, "cannot read " + a.script + ": " + std::strerror(errno));
+  if (int r = refuse_store_file(a.registry)) return r;
+  int log_fd = 1;  // the install log goes to standard output unless named
+  if (!a.log.empty()) {
+    log_fd = ::_open(a.log.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY, 0644);
+    if (log_fd < 0)
+      return qg::fail(qg::kExitFileError,
+                      "cannot open the log " + a.log + ": " + std::strerror(errno));
+  }
+  std::fflush(stdout);
+  // Kernel handles keep their value within 32 bits (the library widens it back).
+  intptr_t log_handle = ::_get_osfhandle(log_fd);
+  // The profile functions look for a name without a folder in the Windows
+  // folder, not in the current one.
+  std::error_code ec;
+  std::string script = std::filesystem::absolute(a.script, ec).string();
+  if (ec) script = a.script;
+  INITMAK(script.c_str(), a.mode, a.os_mask, a.condition_mask, static_cast<int32_t>(log_handle));
+  int32_t result = WRITEREG(a.tags.c_str());
+  if (log_fd != 1) ::_close(log_fd);
+  std::fprintf(stderr, "qg: %d registry item(s) in the script\n", result - 1);
+  return qg::kExitOk;
+}
+
+int run_reg_get(const RegGetArgs& a) {
+  int32_t root = root_code(a.root);
+  if (root == 0)
+    return qg::fail(qg::kExitUsage,
+                    "unknown root " + a.root + " (1-5, HKCR, HKCU, HKLM, HKU, HKCC)");
+  if (int r = refuse_store_file(a.registry)) return r;
+  INITMAK("", a.mode, 0, 0, -1);
+  char result[128] = {};
+  int32_t found = GETREG(root, a.key.c_str(), a.name.c_str(), result, a.selector);
+  if (found != 1) return qg::fail(qg::kExitNotFound, "no such value, or one longer than 127 bytes");
+  std::printf("%s\n", result);
+  return qg::kExitOk;
+}
+
+#else
 
 int run_script(const ScriptArgs& a) {
   if (access(a.script.c_str(), R_OK) != 0)
@@ -110,6 +170,8 @@ int run_reg_get(const RegGetArgs& a) {
   std::printf("%s\n", result);
   return qg::kExitOk;
 }
+
+#endif  // _WIN32
 
 void add_script(CLI::App& root, int& exit_code) {
   auto args = std::make_shared<ScriptArgs>();

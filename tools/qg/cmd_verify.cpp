@@ -34,6 +34,11 @@ void print_layout(const qgsetup::VerifyResult& r) {
               u(l.setup_data_offset));
   std::printf("archive        %12llu bytes at %llu%s\n", u(l.recorded_length - l.archive_offset),
               u(l.archive_offset), r.archive_crc_checked ? " (SHA-256 and CRC-32)" : " (SHA-256)");
+  if (r.authenticode)
+    std::printf(
+        "certificates   %12llu bytes at %llu (Authenticode: not covered, checked by "
+        "Windows)\n",
+        u(l.pe.table_size), u(l.pe.table_offset));
 }
 
 int run_verify(const VerifyArgs& a) {
@@ -50,9 +55,10 @@ int run_verify(const VerifyArgs& a) {
   if (r.is_signed) std::printf("signed by key  %s\n", r.signer_fingerprint.c_str());
   if (failure != qgsetup::kVerifyOk)
     return qg::fail(exit_status(failure), a.file + ": " + r.message);
-  std::printf("%s: intact%s\n", a.file.c_str(),
+  std::printf("%s: intact%s%s\n", a.file.c_str(),
               r.is_signed ? (options.require_key ? ", signed by the required key" : ", signed")
-                          : ", not signed");
+                          : ", not signed",
+              r.authenticode ? "; with an Authenticode signature, which qg does not check" : "");
   return qg::kExitOk;
 }
 

@@ -2,8 +2,13 @@
 
 #include <errno.h>
 #include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#include <filesystem>
+#else
 #include <sys/statvfs.h>
 #include <unistd.h>
+#endif
 
 #include <cstring>
 #include <vector>
@@ -37,6 +42,28 @@ std::string system_reason(int error) {
   return std::strerror(error);
 }
 
+// Whether files can be made in `folder` (errno says why not).  Windows'
+// access() knows no execute bit: asking for it fails with EINVAL.
+bool folder_writable(const std::string& folder) {
+#ifdef _WIN32
+  return ::_access(folder.c_str(), 2) == 0;
+#else
+  return ::access(folder.c_str(), W_OK | X_OK) == 0;
+#endif
+}
+
+// Whether the file system that holds `folder` has no room left.
+bool disk_full(const std::string& folder) {
+#ifdef _WIN32
+  std::error_code ec;
+  std::filesystem::space_info fs = std::filesystem::space(folder, ec);
+  return !ec && fs.available == 0;
+#else
+  struct statvfs fs;
+  return ::statvfs(folder.c_str(), &fs) == 0 && fs.f_bavail == 0;
+#endif
+}
+
 // The first level that is not a directory: a file in the way, or a missing
 // one whose parent does not let it be made.
 std::string folder_reason(const std::vector<std::string>& levels) {
@@ -47,7 +74,7 @@ std::string folder_reason(const std::vector<std::string>& levels) {
       return printable(levels[i]) + ": " + system_reason(ENOTDIR);
     }
     if (errno != ENOENT) return printable(levels[i]) + ": " + system_reason(errno);
-    if (i > 0 && ::access(levels[i - 1].c_str(), W_OK | X_OK) != 0)
+    if (i > 0 && !folder_writable(levels[i - 1]))
       return printable(levels[i - 1]) + ": " + system_reason(errno);
     return printable(levels[i]) + ": " + system_reason(ENOENT);
   }
@@ -62,8 +89,7 @@ std::string file_reason(const std::string& folder, const std::string& file) {
     if (S_ISDIR(st.st_mode)) return printable(file) + ": " + system_reason(EISDIR);
     if ((st.st_mode & 0222) == 0) return printable(file) + ": the existing file is read-only";
   }
-  if (::access(folder.c_str(), W_OK | X_OK) != 0)
-    return printable(folder) + ": " + system_reason(errno);
+  if (!folder_writable(folder)) return printable(folder) + ": " + system_reason(errno);
   return "";
 }
 
@@ -84,9 +110,7 @@ std::string output_error_reason(int32_t code, const std::string& destination,
     }
     case 20: {
       // A write that stops short is nearly always a full disk or quota.
-      struct statvfs fs;
-      if (::statvfs(folder.c_str(), &fs) == 0 && fs.f_bavail == 0) return system_reason(ENOSPC);
-      return "";
+      return disk_full(folder) ? system_reason(ENOSPC) : "";
     }
     default:
       return "";

@@ -147,6 +147,15 @@ bool cancel_requested() {
   return g_cancel != 0;
 }
 
+bool drain_cancel_messages(const TerminalHost& host) {
+  RzHostMessage m;
+  bool seen = false;
+  int32_t r;
+  while ((r = rz_host_take_message(&m)) > 0)
+    if (m.message == host.cancel_message) seen = true;
+  return seen || cancel_requested();
+}
+
 void draw_entry_bar(size_t done, size_t total) {
   long pct = total ? static_cast<long>(done * 100 / total) : 100;
   draw_bar(std::to_string(done) + " of " + std::to_string(total) + " entries", pct);

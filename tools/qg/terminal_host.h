@@ -1,5 +1,7 @@
 // qg as a host of the library on a terminal: message boxes become questions
 // on the terminal, progress becomes a bar, Ctrl-C becomes the cancel message.
+// terminal_host.cpp does it on POSIX, win32/terminal_host_win32.cpp in a
+// Windows console.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +28,13 @@ void bind_progress_and_interrupt(uint32_t* progress_message, uint32_t* cancel_me
 // Restores the default behaviour of those signals.
 void unbind_interrupt();
 
+#ifdef _WIN32
+// Called with the percentage of every progress notification that qg's
+// window receives, instead of the bar of install_terminal_host (qg get
+// draws its own); nullptr removes it.
+void set_progress_listener(void (*listener)(intptr_t percentage));
+#endif
+
 // Installs the callbacks, binds the progress channel and the Ctrl-C handler.
 void install_terminal_host(TerminalHost* host);
 // Restores the default Ctrl-C behaviour and removes the callbacks.
@@ -33,6 +42,10 @@ void remove_terminal_host();
 
 // True once one of those signals came (the cancel message was posted).
 bool cancel_requested();
+
+// Takes the cancel messages still waiting for qg; true when there was one,
+// or when cancel_requested().
+bool drain_cancel_messages(const TerminalHost& host);
 
 // Draws the bar for a walk shared by several processes: entries done of all.
 void draw_entry_bar(size_t done, size_t total);

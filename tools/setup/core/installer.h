@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "pe_signing.h"
 #include "setup_data.h"
 
 namespace qgsetup {
@@ -17,6 +18,10 @@ struct InstallerLayout {
   uint64_t setup_data_length = 0;
   uint64_t archive_offset = 0;   // setup_data_offset + setup_data_length
   uint64_t recorded_length = 0;  // the whole file's length when it was packed
+  // A setup program that is a PE file: where Authenticode signing writes.
+  // Its CheckSum and certificate table entry are left out of every digest,
+  // and a signed file carries its certificate table after recorded_length.
+  PeSigningFields pe;
 };
 
 enum LocateResult : int {
@@ -27,8 +32,9 @@ enum LocateResult : int {
 };
 
 // Finds the anchor in the first part of `path` (the first 64 MiB) and fills
-// *out.  The file may be shorter or longer than recorded: verification says
-// which.  Returns a LocateResult; *error gets a message when not kLocateOk.
+// *out, with the PE fields of a setup program that is a PE file.  The file may be shorter or longer
+// than recorded: verification says which.  Returns a LocateResult; *error gets a message when not
+// kLocateOk.
 int locate_installer(const std::string& path, InstallerLayout* out, std::string* error = nullptr);
 
 // Reads and decodes the setup data of a located installer.  Returns 0, or 1
@@ -51,6 +57,7 @@ enum VerifyFailure : int {
   kVerifySignatureMissing,  // a key was required and the file is unsigned
   kVerifyWrongKey,          // signed by another key than the required one
   kVerifyCancelled,         // the progress callback asked to stop
+  kVerifyCertificateTable,  // an Authenticode certificate table that is refused
 };
 
 struct VerifyOptions {
@@ -72,22 +79,26 @@ struct VerifyResult {
   Digest signer_key{};
   std::string signer_fingerprint;    // hex SHA-256 of the raw public key, when signed
   bool archive_crc_checked = false;  // false when the archive part is 2 GiB or more
+  bool authenticode = false;         // a certificate table follows the archive
 };
 
 // Reads `path` once from start to end with a fixed buffer and checks, in
-// order: the anchor and layout, the length against the recorded one, the
+// order: the anchor and layout, the length against the recorded one (a
+// longer file only when the rest is one Authenticode certificate table), the
 // digests of the whole file and of each part, the archive's CRC-32 (SFXSIG),
 // and the signature.  Returns result->failure (0 when intact).
 int verify_installer(const std::string& path, const VerifyOptions& options, VerifyResult* result);
 
-// The digests that the integrity slot records, all with the slot left out:
-// the whole file, the setup program part, the setup data.
+// The digests that the integrity slot records, all with the slot left out
+// (and for a PE setup program its CheckSum and certificate table entry):
+// the whole file up to the recorded length, the setup program part, the
+// setup data.
 struct InstallerDigests {
   Digest file{}, stub{}, setup{};
 };
 
-// Reads `path` once with a fixed buffer and computes them for `layout`
-// (which must match the file's length).  Returns kVerifyOk,
+// Reads `path` once with a fixed buffer, up to layout.recorded_length, and
+// computes them for `layout`.  Returns kVerifyOk,
 // kVerifyUnreadable, or kVerifyCancelled when `progress` returned false.
 int hash_installer(const std::string& path, const InstallerLayout& layout,
                    const std::function<bool(uint64_t done, uint64_t total)>& progress,

@@ -69,6 +69,25 @@ int check_fields(const AnchorFields& f, uint64_t anchor_offset, std::string* err
   return kLocateOk;
 }
 
+// The PE fields of the setup program part, when it is a PE file.  One whose
+// headers do not parse is treated as any other program: every byte counts.
+// A file cut short may hold less than the head: what is there is parsed.
+int read_pe_fields(FileReader& in, uint64_t stub_length, PeSigningFields* pe) {
+  std::vector<unsigned char> head(
+      static_cast<size_t>(std::min<uint64_t>(kPeHeadBytes, stub_length)));
+  size_t have = 0;
+  if (in.seek(0)) return 1;
+  while (have < head.size()) {
+    int64_t n = in.read(head.data() + have, head.size() - have);
+    if (n < 0) return 1;
+    if (n == 0) break;
+    have += static_cast<size_t>(n);
+  }
+  PeSigningFields found;
+  if (parse_pe_signing_fields(head.data(), have, stub_length, &found) == kPeOk) *pe = found;
+  return 0;
+}
+
 }  // namespace
 
 int locate_installer(const std::string& path, InstallerLayout* out, std::string* error) {
@@ -93,6 +112,9 @@ int locate_installer(const std::string& path, InstallerLayout* out, std::string*
   out->setup_data_length = f.setup_data_length;
   out->archive_offset = f.setup_data_offset + f.setup_data_length;
   out->recorded_length = f.file_length;
+  out->pe = PeSigningFields();
+  if (read_pe_fields(in, f.setup_data_offset, &out->pe))
+    return set_error(error, "cannot read " + path, kLocateUnreadable);
   return kLocateOk;
 }
 

@@ -16,6 +16,7 @@
 #include "anchor.h"
 #include "installer.h"
 #include "payload_meta.h"
+#include "pe_signing.h"
 #include "qgwriter.h"
 #include "raziza3z.h"
 #include "sha256.h"
@@ -119,6 +120,41 @@ int read_stub(const std::string& path, std::vector<uint8_t>* stub, size_t* ancho
   return 0;
 }
 
+// The fields that Authenticode signing will write, for a PE setup program.
+// One whose headers do not parse, or that is signed already (signing the
+// installer would replace that table, and its digests would not cover the
+// program's), is refused.
+int read_stub_pe(const std::string& path, const std::vector<uint8_t>& stub, PeSigningFields* pe,
+                 std::string* error) {
+  // As much of the head as the readers look at, so that they find the same.
+  size_t head = std::min(stub.size(), kPeHeadBytes);
+  switch (parse_pe_signing_fields(stub.data(), head, stub.size(), pe)) {
+    case kPeNone:
+      return 0;
+    case kPeDamaged:
+      return fail(error, path + " starts as a Windows program, but its PE headers do not parse");
+  }
+  if (pe->table_offset || pe->table_size)
+    return fail(error, path +
+                           " is Authenticode-signed already: pack an unsigned setup program and "
+                           "sign the installer");
+  return 0;
+}
+
+// After the archive of a PE installer: zero bytes, at least four (where the
+// library's walk expects the next entry, four zero bytes end the archive,
+// and the certificate table of a signature follows them), up to an 8-byte
+// boundary, so that signing adds no padding of its own.
+int append_end_marker(const std::string& path, uint64_t length) {
+  static const unsigned char zeros[12] = {};
+  size_t n = 4 + static_cast<size_t>((8 - (length + 4) % 8) % 8);
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  if (!f) return 1;
+  bool ok = std::fwrite(zeros, 1, n, f) == n;
+  ok = std::fclose(f) == 0 && ok;
+  return ok ? 0 : 1;
+}
+
 qgw::Entry archive_entry(const ScannedItem& s) {
   qgw::Entry e;
   entry_location(s.item.path, &e.directory, &e.name);
@@ -193,6 +229,7 @@ struct Plan {
   std::vector<qgw::Entry> entries;
   std::vector<uint8_t> stub;
   size_t anchor = 0;
+  PeSigningFields pe;  // of a PE setup program
 };
 
 int plan(const PackSetupOptions& o, Plan* p, PackSetupReport* report, std::string* error) {
@@ -220,7 +257,8 @@ int plan(const PackSetupOptions& o, Plan* p, PackSetupReport* report, std::strin
     p->data.items.push_back(std::move(item));
   }
   p->data.entry_count = static_cast<uint32_t>(p->entries.size());
-  return read_stub(o.stub, &p->stub, &p->anchor, error);
+  if (read_stub(o.stub, &p->stub, &p->anchor, error)) return 1;
+  return read_stub_pe(o.stub, p->stub, &p->pe, error);
 }
 
 // Writes the file at `temp`; the anchor and the archive length are filled
@@ -239,7 +277,13 @@ int write_installer(const PackSetupOptions& o, Plan& p, const std::string& temp,
   if (qgw::write_archive(temp, p.entries, opt, nullptr, error)) return 1;
   struct stat st;
   if (::stat(temp.c_str(), &st) != 0) return fail(error, "cannot read back " + temp);
+  if (p.pe.present) {
+    if (append_end_marker(temp, static_cast<uint64_t>(st.st_size)))
+      return fail(error, "cannot write " + temp);
+    if (::stat(temp.c_str(), &st) != 0) return fail(error, "cannot read back " + temp);
+  }
   InstallerLayout l;
+  l.pe = p.pe;
   l.file_length = l.recorded_length = static_cast<uint64_t>(st.st_size);
   l.setup_data_offset = p.stub.size();
   l.setup_data_length = setup.size();

@@ -6,7 +6,9 @@
 //   0    magic "QGSETUPD" (8)
 //   8    u32 version (1)
 //   12   u32 slot size (256)
-//   16   integrity slot (256), left out of every digest:
+//   16   integrity slot (256), left out of every digest (which for a PE
+//        setup program also leave out what Authenticode signing writes,
+//        pe_signing.h):
 //          0   u32 flags (kSlotArchiveCrc, kSlotSigned)
 //          4   u32 archive CRC: SFXSIG over the archive (when under 2 GiB)
 //          8   SHA-256 of the whole file without the slot (32)

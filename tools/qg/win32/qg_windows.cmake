@@ -1,0 +1,42 @@
+# qg.exe for 64-bit Windows: a console program with the library, zlib and
+# the run-time libraries linked in, so that it needs only system DLLs.
+# Included from tools/CMakeLists.txt (qg_srcs and qgwriter are defined).
+#
+# Left out, each with a message when asked for (win32/unavailable_win32.cpp,
+# win32/installer_tools_win32.cpp): the installer writer and
+# verifier (pack --setup, verify: their SHA-256 and Ed25519 have no Windows
+# implementation in this build) and keygen (OpenSSL).  POSIX-only parts have Windows counterparts in this folder:
+# the console host (Ctrl-C through SetConsoleCtrlHandler), -j (one process).
+option(RZ_QG_WINDOWS "Build qg.exe in Windows builds" ON)
+if(NOT RZ_QG_WINDOWS OR NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
+  return()
+endif()
+
+# CLI11 is header-only: Debian's copy serves the cross build.  Only its own
+# folder is put on the include path (a link in the build tree), never the
+# host's /usr/include.
+find_path(RZ_CLI11_HOST_DIR CLI/CLI.hpp PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT RZ_CLI11_HOST_DIR)
+  message(STATUS "qg.exe: CLI11 headers not found (libcli11-dev); qg.exe is not built")
+  return()
+endif()
+set(rz_cli11_dir ${CMAKE_BINARY_DIR}/cli11-include)
+file(MAKE_DIRECTORY ${rz_cli11_dir})
+file(CREATE_LINK ${RZ_CLI11_HOST_DIR}/CLI ${rz_cli11_dir}/CLI SYMBOLIC)
+
+set(qg_win_srcs ${qg_srcs})
+foreach(posix_only terminal_host.cpp parallel.cpp installer_tools.cpp cmd_keygen.cpp cmd_verify.cpp)
+  list(REMOVE_ITEM qg_win_srcs ${CMAKE_CURRENT_SOURCE_DIR}/qg/${posix_only})
+endforeach()
+file(GLOB qg_win32_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/qg/win32/*.cpp)
+# The installer readers of the setup program's core: portable, no crypto.
+set(qg_core ${CMAKE_CURRENT_SOURCE_DIR}/setup/core)
+set(qg_core_srcs ${qg_core}/anchor.cpp ${qg_core}/locate.cpp ${qg_core}/setup_data.cpp
+    ${qg_core}/file_reader.cpp ${qg_core}/pe_signing.cpp)
+
+add_executable(qg ${qg_win_srcs} ${qg_win32_srcs} ${qg_core_srcs})
+target_compile_definitions(qg PRIVATE QG_VERSION="${PROJECT_VERSION}")
+target_include_directories(qg PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/qg ${qg_core} ${rz_cli11_dir})
+target_link_libraries(qg PRIVATE raziza3z_static qgwriter rz_warnings)
+target_link_options(qg PRIVATE -static -static-libgcc -static-libstdc++)
+install(TARGETS qg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
