@@ -1,8 +1,5 @@
 // qg-setup: the setup program.  A copy of it heads every installer made by
 // `qg pack --setup`; it finds its payload through its own anchor.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
@@ -10,6 +7,7 @@
 #include "host.h"
 #include "install.h"
 #include "setup_exit_codes.h"
+#include "sys.h"
 
 #ifndef QG_VERSION
 #define QG_VERSION "0"
@@ -22,11 +20,14 @@ using namespace setup;
 // The folder this program sits in, when it is an uninstaller placed in an
 // installation (a setup program without payload beside an install record).
 std::string installation_beside_me() {
-  char buf[4096];
-  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return "";
-  std::string self(buf, static_cast<size_t>(n));
-  std::string dir = self.substr(0, self.rfind('/'));
+  std::string self = sys::self_path();
+#ifdef _WIN32
+  for (char& c : self)
+    if (c == '\\') c = '/';
+#endif
+  size_t slash = self.rfind('/');
+  if (slash == std::string::npos) return "";
+  std::string dir = self.substr(0, slash);
   struct stat st;
   return ::stat((dir + "/.qg-setup/record").c_str(), &st) == 0 ? dir : "";
 }
@@ -34,7 +35,7 @@ std::string installation_beside_me() {
 int run(const Options& opt, Ui& ui) {
   if (opt.mode == Mode::installed) return run_installed(ui);
   qgsetup::InstallerLayout layout;
-  bool payload = qgsetup::locate_installer("/proc/self/exe", &layout) == qgsetup::kLocateOk;
+  bool payload = qgsetup::locate_installer(sys::self_open_name(), &layout) == qgsetup::kLocateOk;
   if (opt.mode == Mode::uninstall || (!payload && opt.mode == Mode::install)) {
     std::string dir = opt.has_target ? opt.target : installation_beside_me();
     if (dir.empty()) {

@@ -2,9 +2,6 @@
 // files changed since the installation stay unless --force; registry values
 // get their old values back; folders go once empty.  And --installed, which
 // lists the uninstall entries of the registry store.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include "raziza3z.h"
 #include "registry.h"
 #include "setup_exit_codes.h"
+#include "sys.h"
 
 namespace setup {
 
@@ -35,7 +33,7 @@ bool unchanged(const Fields& f) {
   uint32_t want = 0, got = 0;
   struct stat st;
   if (f.size() != 4 || !parse_num(f[2], &size) || !parse_crc(f[3], &want)) return false;
-  if (::lstat(f[1].c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (sys::link_stat(f[1], &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<uint64_t>(st.st_size) != size)
     return false;
   return file_crc32(f[1], size, &got) && got == want;
@@ -43,7 +41,7 @@ bool unchanged(const Fields& f) {
 
 void remove_file(Ui& ui, const Options& opt, const Fields& f, Tally& t) {
   struct stat st;
-  if (::lstat(f[1].c_str(), &st) != 0) {
+  if (sys::link_stat(f[1], &st) != 0) {
     ++t.missing;
     ui.log("already gone: " + shown(f[1]));
     return;
@@ -63,13 +61,12 @@ void remove_file(Ui& ui, const Options& opt, const Fields& f, Tally& t) {
 }
 
 void remove_link(Ui& ui, const Fields& f, Tally& t) {
-  char buf[4096];
-  ssize_t n = ::readlink(f[1].c_str(), buf, sizeof buf);
-  if (n < 0) {
+  std::string target;
+  if (sys::read_link(f[1], &target) != 0) {
     ++t.missing;
     return;
   }
-  if (f.size() < 3 || std::string(buf, static_cast<size_t>(n)) != f[2]) {
+  if (f.size() < 3 || target != f[2]) {
     ++t.kept;
     ui.info("Kept " + shown(f[1]) + " (changed since the installation)");
     return;
@@ -177,27 +174,15 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
 }
 
 int run_installed(Ui& ui) {
-  std::vector<std::string> lines;
-  read_lines(reg_store_path(), &lines);
-  const std::string roots[] = {"[HKEY_CURRENT_USER\\", "[HKEY_LOCAL_MACHINE\\"};
-  const std::string sub = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   int found = 0;
-  for (std::string line : lines) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    for (int r = 0; r < 2; ++r) {
-      const std::string& head = roots[r];
-      if (line.size() < head.size() + sub.size() + 2 || line.back() != ']') continue;
-      if (line.compare(0, head.size(), head) || line.compare(head.size(), sub.size(), sub))
-        continue;
-      std::string product = line.substr(head.size() + sub.size());
-      product.pop_back();
-      if (product.find('\\') != std::string::npos) continue;
-      int32_t root = r == 0 ? RZ_ROOT_CURRENT_USER : RZ_ROOT_LOCAL_MACHINE;
+  for (int32_t root : {RZ_ROOT_CURRENT_USER, RZ_ROOT_LOCAL_MACHINE}) {
+    std::vector<std::string> products;
+    reg_installed_products(root, &products);
+    for (const std::string& product : products) {
       RegValue version, location;
-      reg_read(root, sub + product, "DisplayVersion", &version);
-      reg_read(root, sub + product, "InstallLocation", &location);
-      auto text = [](const RegValue& v) { return std::string(v.data.c_str()); };
-      ui.info(product + "\t" + text(version) + "\t" + text(location));
+      reg_read(root, uninstall_key(product), "DisplayVersion", &version);
+      reg_read(root, uninstall_key(product), "InstallLocation", &location);
+      ui.info(product + "\t" + reg_text_of(version) + "\t" + reg_text_of(location));
       ++found;
     }
   }

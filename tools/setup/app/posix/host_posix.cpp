@@ -1,4 +1,4 @@
-#include "host.h"
+#include "../host.h"
 
 #include <signal.h>
 
@@ -6,7 +6,7 @@
 
 #include "raziza3z.h"
 #include "raziza3z_host.h"
-#include "ui.h"
+#include "../ui.h"
 
 namespace setup {
 

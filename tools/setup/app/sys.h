@@ -1,0 +1,110 @@
+// The setup program's own operating-system seam: the few things its flow
+// needs that POSIX and Windows do differently (the program's own file, path
+// rules, durable writes, replacing renames, hard links, the target lock,
+// free space, starting a command, terminal questions).  Everything else the
+// program does through the C library's portable calls.  Paths are UTF-8,
+// with '/' as the separator on both systems (Windows takes it too).
+#pragma once
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#ifndef O_NOFOLLOW
+#define O_NOFOLLOW 0  // no symbolic links are made or followed by this program there
+#endif
+#else
+#include <unistd.h>
+#endif
+
+namespace setup::sys {
+
+// Flags for every open(): not inherited by started commands, and binary.
+#ifdef _WIN32
+constexpr int kOpenPrivate = _O_NOINHERIT | _O_BINARY;
+#else
+constexpr int kOpenPrivate = O_CLOEXEC;
+#endif
+
+// The name to open this program's own file by (on Linux the kernel's name,
+// so the file verified is the file extracted even when renamed meanwhile).
+std::string self_open_name();
+// This program's file name as the user sees it.
+std::string self_path();
+// The installed uninstaller's file name ("uninstall" or "uninstall.exe").
+const char* uninstaller_name();
+
+// True for "/x" (POSIX) or "C:/x", "C:\x", "//server/share" (Windows).
+bool is_absolute(const std::string& path);
+// The length of the root of an absolute path ("/" 1, "C:/" 3), 0 if none.
+size_t root_length(const std::string& path);
+// The user's home folder, the current folder, the folder for temporary files.
+std::string home_dir();
+std::string current_dir();
+std::string temp_dir();
+// A path as the system shows it (backslashes on Windows).
+std::string native_path(const std::string& path);
+
+// mkdir with a mode (ignored where there are no modes): 0, or -1 and errno.
+int make_dir(const std::string& path, unsigned mode);
+// lstat where there are links, stat otherwise: 0, or -1 and errno.
+int link_stat(const std::string& path, struct stat* st);
+// True when both names are one file (not merely equal stat fields).
+bool same_file(const std::string& a, const std::string& b);
+// Makes a file's data durable: 0 or -1.
+int sync_fd(int fd);
+// Renames over an existing target: 0, or -1 and errno (EXDEV across
+// volumes).
+int rename_replace(const std::string& from, const std::string& to);
+// A second name for a file: 0, or -1 and errno (EXDEV when the file system
+// cannot, so that the caller copies instead).
+int hard_link(const std::string& from, const std::string& to);
+// Positioned reads and writes: the bytes done, or -1.
+int64_t read_at(int fd, void* buf, size_t size, uint64_t offset);
+int64_t write_at(int fd, const void* buf, size_t size, uint64_t offset);
+#ifdef _WIN32
+// Copies a file to a new name (not replacing one): 0, or -1.
+int copy_file(const std::string& from, const std::string& to);
+#endif
+// The target of a symbolic link: 0, or -1 (not a link, or no links here).
+int read_link(const std::string& path, std::string* target);
+// Creates a new empty file in temp_dir() under a unique name: 0, or -1.
+int make_temp_file(const std::string& prefix, std::string* path);
+
+// One lock per key, held by the process until it ends: 0 taken, 1 held by
+// another process, -1 failed (with *error).
+int try_lock(const std::string& key, std::string* error);
+// Free bytes for an unprivileged user at path: 0, or -1 when unknown.
+int free_bytes(const std::string& path, uint64_t* out);
+// Starts argv (no shell) in dir and waits: 0 with *status, or -1 with
+// *error when it could not be started.
+int run_and_wait(const std::vector<std::string>& argv, const std::string& dir, int* status,
+                 std::string* error);
+// The operating-system bits scripts test with "+<n>os": 1 Windows, 4 Linux,
+// 8 a 64-bit system.
+uint32_t os_bits();
+// True when the installation runs with the administrator's rights.
+bool is_admin();
+// The handle the library's script log writes to, for a descriptor (-1: none).
+int32_t log_handle(int fd);
+
+// Monotonic milliseconds, a pause, and local time.
+int64_t now_ms();
+void sleep_ms(unsigned ms);
+bool local_time(time_t t, struct tm* out);
+// True when standard error is a terminal (a progress bar is drawn there).
+bool stderr_is_terminal();
+// True when a terminal can be asked.
+bool has_terminal();
+// Asks question on the terminal and reads one line (echo off when asked):
+// false when there is no terminal or it closed.
+bool terminal_line(const std::string& question, std::string* line, bool echo);
+
+}  // namespace setup::sys
