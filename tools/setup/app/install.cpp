@@ -112,8 +112,23 @@ int show_licence(Installation& in) {
   return kStepOk;
 }
 
+// The script's default folder; on a system with a per-user programs folder
+// (Windows) the script's WindowsDir, or PROGRAMS/<product> there.
+std::string default_dir(const Installation& in) {
+  std::string programs = sys::programs_dir();
+  if (programs.empty()) return in.script.get("SETUP", "DefaultDir");
+  std::string def = in.script.get("SETUP", "WindowsDir");
+  if (!def.empty()) return def;
+  std::string name = in.product;
+  // Characters a Windows file name cannot hold.
+  for (char& c : name)
+    if (std::strchr("<>:\"/\\|?*", c) || static_cast<unsigned char>(c) < 0x20) c = '_';
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  return name.empty() ? "" : programs + "/" + name;
+}
+
 int choose_target(Installation& in) {
-  std::string def = in.script.get("SETUP", "DefaultDir");
+  std::string def = default_dir(in);
   std::string chosen;
   if (in.opt.has_target) {
     chosen = in.opt.target;

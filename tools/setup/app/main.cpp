@@ -2,6 +2,7 @@
 // `qg pack --setup`; it finds its payload through its own anchor.
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "anchor.h"
 #include "host.h"
@@ -61,27 +62,51 @@ int run(const Options& opt, Ui& ui) {
       return run_extract_only(in);
     default:
       status = run_install(in);
-      if (!in.script_file.empty()) ::unlink(in.script_file.c_str());
+      if (!in.script_file.empty()) std::remove(in.script_file.c_str());
       return status;
   }
+}
+
+// Refuses what this build does not offer: 0, or 1 with *error.
+int check_offered(const Options& opt, std::string* error) {
+  if (opt.progress_fd >= 0 && !sys::progress_fd_offered())
+    return (*error = "--progress-fd is not offered on this system", 1);
+#ifdef QGSETUP_NO_ED25519
+  if (!opt.require_key.empty())
+    return (*error =
+                "--require-key: this build cannot check Ed25519 signatures (it relies on "
+                "the file's Authenticode signature)",
+            1);
+#endif
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   qgsetup::setup_anchor();  // keeps the anchor record in the program
-  Options opt;
+  sys::attach_console();
+  std::vector<std::string> args;
   std::string error;
-  if (parse_options(argc, argv, &opt, &error)) {
+  int helper_status = 0;
+  if (sys::arguments(argc, argv, &args, &error) == 0 && sys::run_helper(args, &helper_status))
+    return helper_status;
+  std::vector<char*> list = {argv[0]};
+  for (std::string& a : args) list.push_back(a.data());
+  list.push_back(nullptr);
+  Options opt;
+  if (!error.empty() ||
+      parse_options(static_cast<int>(list.size()) - 1, list.data(), &opt, &error) ||
+      check_offered(opt, &error)) {
     std::fprintf(stderr, "qg-setup: %s (--help lists the options)\n", error.c_str());
     return qgsetup::kSetupUsage;
   }
   if (opt.mode == Mode::help) {
-    std::fputs(help_text().c_str(), stdout);
+    sys::show_output(help_text() + sys::help_notes(), opt.silent);
     return 0;
   }
   if (opt.mode == Mode::version) {
-    std::printf("qg-setup %s\n", QG_VERSION);
+    sys::show_output(std::string("qg-setup ") + QG_VERSION + "\n", opt.silent);
     return 0;
   }
   UiOptions uo;

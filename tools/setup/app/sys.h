@@ -49,6 +49,9 @@ size_t root_length(const std::string& path);
 std::string home_dir();
 std::string current_dir();
 std::string temp_dir();
+// The per-user folder for programs where the system has one ("" on POSIX,
+// where the script names the default folder).
+std::string programs_dir();
 // A path as the system shows it (backslashes on Windows).
 std::string native_path(const std::string& path);
 
@@ -94,6 +97,31 @@ uint32_t os_bits();
 bool is_admin();
 // The handle the library's script log writes to, for a descriptor (-1: none).
 int32_t log_handle(int fd);
+
+// The program's arguments without its name: argv on POSIX; on Windows the
+// raw command line with its switches translated (win_args.h).  0, or 1
+// with *error.
+int arguments(int argc, char** argv, std::vector<std::string>* out, std::string* error);
+// Connects standard output and error to the console the program was started
+// from, where the system gives a windowed program none by itself.
+void attach_console();
+// Shows a text the user asked for (--help, --version): on standard output,
+// or in a box where there is none (never in a silent run).
+void show_output(const std::string& text, bool silent);
+// False where --progress-fd is not offered (Windows has no inherited
+// descriptor numbers to name).
+bool progress_fd_offered();
+// Notes for --help that hold on this system only ("" when none).
+std::string help_notes();
+
+// True when the running program's file can be removed while it runs.
+bool can_remove_running_program();
+// Where it cannot: starts a copy in the temporary folder that waits for
+// this process to end, then removes program and the folders dirs (in that
+// order, each only when empty) and itself.  0, or -1.
+int remove_after_exit(const std::string& program, const std::vector<std::string>& dirs);
+// The copy's side: true when args ask for it (it then ran; *status set).
+bool run_helper(const std::vector<std::string>& args, int* status);
 
 // Monotonic milliseconds, a pause, and local time.
 int64_t now_ms();

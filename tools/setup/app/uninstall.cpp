@@ -148,11 +148,18 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
   reg_store_failed();
   Tally t;
   std::vector<std::string> holders;  // folders that hold the record itself
+  // This very program, where its file cannot go while it runs: a copy
+  // removes it (and the folders around it) once this process has ended.
+  std::string self;
   for (auto it = record.items.rbegin(); it != record.items.rend(); ++it) {
-    if ((*it)[0] == "dir" && it->size() == 2 && meta.rfind((*it)[1] + "/", 0) == 0)
-      holders.push_back((*it)[1]);
+    const Fields& f = *it;
+    if (f[0] == "dir" && f.size() == 2 && meta.rfind(f[1] + "/", 0) == 0)
+      holders.push_back(f[1]);
+    else if (f[0] == "program" && f.size() == 4 && !sys::can_remove_running_program() &&
+             sys::same_file(f[1], sys::self_path()) && unchanged(f))
+      self = f[1];
     else
-      undo_item(ui, opt, *it, t);
+      undo_item(ui, opt, f, t);
   }
   if (reg_store_failed()) {
     ++t.failed;
@@ -167,6 +174,15 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
   }
   ::unlink((meta + "/record").c_str());
   ::rmdir(meta.c_str());
+  if (!self.empty()) {
+    if (sys::remove_after_exit(self, holders) != 0) {
+      ui.error("cannot start the removal of " + shown(self) + " after this program ends");
+      return kSetupRollbackIncomplete;
+    }
+    ++t.removed;
+    ui.log("the uninstaller and its folders are removed once it has ended");
+    holders.clear();
+  }
   for (const std::string& d : holders) remove_dir(ui, d, t);
   ui.info(record.product + " was uninstalled: " + std::to_string(t.removed) + " removed, " +
           std::to_string(t.kept) + " kept, " + std::to_string(t.missing) + " already gone.");

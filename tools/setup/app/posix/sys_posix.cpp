@@ -52,6 +52,10 @@ std::string temp_dir() {
   return tmp && *tmp ? tmp : "/tmp";
 }
 
+std::string programs_dir() {
+  return "";
+}
+
 std::string native_path(const std::string& path) {
   return path;
 }
@@ -165,6 +169,37 @@ bool is_admin() {
 
 int32_t log_handle(int fd) {
   return fd;
+}
+
+int arguments(int argc, char** argv, std::vector<std::string>* out, std::string*) {
+  out->assign(argv + (argc > 0 ? 1 : 0), argv + argc);
+  return 0;
+}
+
+void attach_console() {}
+
+void show_output(const std::string& text, bool) {
+  std::fputs(text.c_str(), stdout);
+}
+
+bool progress_fd_offered() {
+  return true;
+}
+
+std::string help_notes() {
+  return "";
+}
+
+bool can_remove_running_program() {
+  return true;
+}
+
+int remove_after_exit(const std::string&, const std::vector<std::string>&) {
+  return -1;  // not needed: a running program's file can be removed here
+}
+
+bool run_helper(const std::vector<std::string>&, int*) {
+  return false;
 }
 
 int64_t now_ms() {
