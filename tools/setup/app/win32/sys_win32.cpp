@@ -47,10 +47,17 @@ int fail_last() {
   return -1;
 }
 
+// The program's paths use '/' (the system takes both).
+std::string forward(std::string path) {
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
 std::string known_folder(int csidl) {
   wchar_t buf[MAX_PATH];
   if (SHGetFolderPathW(nullptr, csidl, nullptr, 0, buf) != S_OK) return "";
-  return utf8(buf);
+  return forward(utf8(buf));
 }
 
 }  // namespace
@@ -97,23 +104,20 @@ std::string home_dir() {
 std::string current_dir() {
   wchar_t buf[MAX_PATH * 4];
   DWORD n = GetCurrentDirectoryW(MAX_PATH * 4, buf);
-  return n > 0 && n < MAX_PATH * 4 ? utf8(buf) : "C:/";
+  return n > 0 && n < MAX_PATH * 4 ? forward(utf8(buf)) : "C:/";
 }
 
 std::string temp_dir() {
   wchar_t buf[MAX_PATH + 1];
   DWORD n = GetTempPathW(MAX_PATH + 1, buf);
-  std::string t = n > 0 && n <= MAX_PATH ? utf8(buf) : "C:/";
-  while (t.size() > 3 && (t.back() == '\\' || t.back() == '/')) t.pop_back();
+  std::string t = n > 0 && n <= MAX_PATH ? forward(utf8(buf)) : "C:/";
+  while (t.size() > 3 && t.back() == '/') t.pop_back();
   return t;
 }
 
 std::string programs_dir() {
   std::string local = known_folder(CSIDL_LOCAL_APPDATA);
-  if (local.empty()) return "";
-  for (char& c : local)
-    if (c == '\\') c = '/';
-  return local + "/Programs";
+  return local.empty() ? "" : local + "/Programs";
 }
 
 std::string native_path(const std::string& path) {
