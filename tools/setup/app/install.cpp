@@ -112,8 +112,8 @@ int show_licence(Installation& in) {
   return kStepOk;
 }
 
-// The script's default folder; on a system with a per-user programs folder
-// (Windows) the script's WindowsDir, or PROGRAMS/<product> there.
+}  // namespace
+
 std::string default_dir(const Installation& in) {
   std::string programs = sys::programs_dir();
   if (programs.empty()) return in.script.get("SETUP", "DefaultDir");
@@ -126,6 +126,8 @@ std::string default_dir(const Installation& in) {
   while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
   return name.empty() ? "" : programs + "/" + name;
 }
+
+namespace {
 
 int choose_target(Installation& in) {
   std::string def = default_dir(in);

@@ -358,12 +358,17 @@ int run_info(Installation& in) {
   in.ui.info("Product:   " + in.product);
   in.ui.info("Version:   " + in.version);
   in.ui.info("Publisher: " + in.publisher);
-  in.ui.info("Default:   " + in.script.get("SETUP", "DefaultDir"));
+  in.ui.info("Default:   " + default_dir(in));
   in.ui.info("Licence:   " + (in.data.license_name.empty() ? "none" : in.data.license_name));
   in.ui.info("Payload:   " + std::to_string(in.data.items.size()) + " items, " +
              std::to_string(in.payload_bytes) + " bytes in " + std::to_string(in.data.entry_count) +
              " files");
   in.ui.info("Script:    " + in.data.script_name);
+#ifdef QGSETUP_NO_ED25519
+  in.ui.info(
+      "Signature: Ed25519 signatures are not checked by this build; it relies on the "
+      "file's Authenticode signature alone");
+#endif
   return 0;
 }
 

@@ -234,6 +234,20 @@ int do_registry(Installation& in) {
     in.ui.error("the registry store cannot be written");
     return kStepFailed;
   }
+  // The system's registry has no store-wide status, and WRITEREG reports
+  // nothing: each value journaled above must be there now.
+  if (reg_store_path().empty()) {
+    for (const Fields& f : in.record.items) {
+      RegValue now;
+      uint64_t root = 0;
+      if (f[0] != "reg" || f.size() < 4 || !parse_num(f[1], &root)) continue;
+      if (reg_read(static_cast<int32_t>(root), f[2], f[3], &now) != 0 || !now.present) {
+        in.ui.error("the registry value " + shown(f[2]) + "\\" + shown(f[3]) +
+                    " could not be written");
+        return kStepFailed;
+      }
+    }
+  }
   return kStepOk;
 }
 

@@ -131,6 +131,11 @@ bool local_time(time_t t, struct tm* out);
 bool stderr_is_terminal();
 // True when a terminal can be asked.
 bool has_terminal();
+// Where questions are asked in boxes (Windows, no terminal): asks a yes/no
+// question (true with *yes), or shows a long text with OK and Cancel (true
+// when OK).  False where there are no boxes or the box could not be shown.
+bool box_yes_no(const std::string& question, bool default_yes, bool* yes);
+bool box_text(const std::string& title, const std::string& text);
 // Asks question on the terminal and reads one line (echo off when asked):
 // false when there is no terminal or it closed.
 bool terminal_line(const std::string& question, std::string* line, bool echo);

@@ -127,6 +127,10 @@ bool Ui::ask_yes_no(const std::string& question, bool default_yes, bool* answer,
     log(question + " yes (--yes)");
     return true;
   }
+  if (!opt_.silent && sys::box_yes_no(question, default_yes, answer)) {
+    log(question + (*answer ? " yes" : " no"));
+    return true;
+  }
   for (;;) {
     std::string line;
     if (!tty_line(question + (default_yes ? " [Y/n] " : " [y/N] "), &line, true)) return false;
@@ -157,7 +161,8 @@ bool Ui::ask_secret(const std::string& question, std::string* out) {
 }
 
 bool Ui::show_text(const std::string& title, const std::string& text) {
-  if (opt_.silent || !sys::has_terminal()) return false;
+  if (opt_.silent) return false;
+  if (!sys::has_terminal()) return sys::box_text(title, text);
   info(title);
   info("");
   // A page at a time, so a long licence can be read before it is accepted.

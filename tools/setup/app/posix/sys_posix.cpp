@@ -220,6 +220,14 @@ bool stderr_is_terminal() {
   return ::isatty(2) != 0;
 }
 
+bool box_yes_no(const std::string&, bool, bool*) {
+  return false;  // questions go to the terminal here
+}
+
+bool box_text(const std::string&, const std::string&) {
+  return false;
+}
+
 bool has_terminal() {
   int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;

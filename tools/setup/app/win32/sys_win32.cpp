@@ -421,6 +421,26 @@ bool stderr_is_terminal() {
   return false;  // the console, when attached, gets plain lines
 }
 
+bool box_yes_no(const std::string& question, bool default_yes, bool* yes) {
+  UINT style = MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | (default_yes ? 0 : MB_DEFBUTTON2);
+  int r = MessageBoxW(nullptr, wide(question).c_str(), L"Setup", style);
+  if (r != IDYES && r != IDNO) return false;
+  *yes = r == IDYES;
+  return true;
+}
+
+bool box_text(const std::string& title, const std::string& text) {
+  // A message box shows a licence of ordinary length whole; longer texts
+  // are cut with a note (the wizard's licence page scrolls).
+  std::string shown_text = text.size() > 6000 ? text.substr(0, 6000) + "\n[...]" : text;
+  std::wstring body;
+  for (wchar_t c : wide(title + "\n\n" + shown_text)) {
+    if (c == L'\n' && (body.empty() || body.back() != L'\r')) body += L'\r';
+    body += c;
+  }
+  return MessageBoxW(nullptr, body.c_str(), L"Setup", MB_OKCANCEL | MB_SETFOREGROUND) == IDOK;
+}
+
 bool has_terminal() {
   return false;  // questions are asked in boxes, not on a console
 }
