@@ -268,6 +268,35 @@ run_setup password 14 "$sw/secret.exe" /VERYSILENT '/D=C:\qg-setup-test\fault'
 run_setup unwritable 13 "$sw/setup.exe" /VERYSILENT '/D=C:\qg-setup-test\a-file\below' --accept-license
 [ ! -e "$cdrive/qg-setup-test/fault" ] ||
   { echo "windows.sh: a failed installation left C:\\qg-setup-test\\fault" >&2; exit 1; }
+# A step that fails after files and registry values were written: the
+# rollback puts the registry and the folders back as they were.
+mkdir -p "$sw/rollback"
+printf 'kept only until the rollback\n' >"$sw/rollback/file.txt"
+cat >"$sw/rollback.ini" <<'INI'
+[SETUP]
+Name=Rollback Demo
+[REG]
+Ndx=1
++1a=2
++1b=Software\Rollback Demo\Deeper
++1c=Value
++1d=%TARGET%
++1e=2
+[SHORTCUTS]
+Ndx=1
++1link=not-absolute.lnk
++1target=%TARGET%\file.txt
+INI
+(cd "$sw" && "$qg" pack rollback -o rollback.exe --setup rollback.ini --stub "$stub" >/dev/null)
+snapshot "$sw/before-rollback"
+run_setup rollback 13 "$sw/rollback.exe" /VERYSILENT '/D=C:\qg-setup-test\fault'
+grep -q 'Everything was put back as it was' "$cdrive/qg-setup-test/rollback.log"
+snapshot "$sw/after-rollback"
+diff "$sw/before-rollback.reg" "$sw/after-rollback.reg"
+diff "$sw/before-rollback.files" "$sw/after-rollback.files"
+echo "rolled back: the registry (HKCU\\Software) and the folders are as before"
+[ ! -e "$cdrive/qg-setup-test/fault" ] ||
+  { echo "windows.sh: a failed installation left C:\\qg-setup-test\\fault" >&2; exit 1; }
 run_setup require-key 10 "$sw/setup.exe" /VERYSILENT --require-key 'C:\key.pem'
 run_setup bad-switch 10 "$sw/setup.exe" /VERYSILENT /BOGUS
 
