@@ -155,7 +155,7 @@ dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | tr '
 for dll in $dlls; do
   case $dll in
     advapi32.dll | bcrypt.dll | kernel32.dll | msvcrt.dll | ole32.dll | oleaut32.dll | shell32.dll | \
-      user32.dll | wsock32.dll | comctl32.dll) ;;
+      user32.dll | wsock32.dll | comctl32.dll | gdi32.dll) ;;
     *) echo "windows.sh: qg-setup.exe needs $dll, which is no system DLL" >&2; exit 1 ;;
   esac
 done
@@ -202,6 +202,13 @@ snapshot() {
   (cd "$cdrive" && find . -path ./windows -prune -o -path ./qg-setup-test -prune -o -print | sort) >"$1.files"
 }
 
+# What an interrupted earlier run of these checks may have left in the prefix.
+for k in 'Microsoft\Windows\CurrentVersion\Uninstall\Raziza Demo' \
+  'Microsoft\Windows\CurrentVersion\Uninstall\U8 Demo' \
+  'Microsoft\Windows\CurrentVersion\Uninstall\Rollback Demo' 'Raziza Demo' 'Rollback Demo'; do
+  (cd "$b64" && "$wine" reg delete "HKCU\Software\$k" /f >/dev/null 2>&1 || true)
+done
+rm -rf "$cdrive/users/$(id -un)/.local"
 snapshot "$sw/before"
 # An unquoted /D= folder with a blank in it, ahead of the other switches.
 target_win='C:\qg-setup-test\Raziza Demo dir'
@@ -247,6 +254,15 @@ snapshot "$sw/after"
 diff "$sw/before.reg" "$sw/after.reg"
 diff "$sw/before.files" "$sw/after.files"
 echo "uninstalled: the registry (HKCU\\Software) and the folders are as before"
+
+# /S: the progress window (Wine's null graphics driver takes it without a
+# display), no questions.
+run_setup progress-window 0 "$sw/setup.exe" /S '/D=C:\qg-setup-test\s-mode' /NORUN --accept-license
+grep -q 'begin extract' "$cdrive/qg-setup-test/progress-window.log"
+diff -r -x .qg-setup -x uninstall.exe -x logs "$sw/linux" "$cdrive/qg-setup-test/s-mode"
+run_setup progress-window-uninstall 0 "$cdrive/qg-setup-test/s-mode/uninstall.exe" /UNINSTALL /S
+for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/s-mode" ] || break; sleep 0.2; done
+[ ! -e "$cdrive/qg-setup-test/s-mode" ] || { echo "windows.sh: /S uninstall left its folder" >&2; exit 1; }
 
 # Faults, each in silent mode with its status and nothing installed.
 size=$(stat -c %s "$sw/setup.exe")

@@ -273,6 +273,7 @@ int exit_for(int step) {
 
 // Steps before anything is made: each may stop the installation.
 int prepare(Installation& in) {
+  in.ui.begin_window(in.product);
   in.ui.info(in.product + (in.version.empty() ? "" : " " + in.version) +
              (in.publisher.empty() ? "" : " (" + in.publisher + ")"));
   int step = show_licence(in);

@@ -119,6 +119,11 @@ int main(int argc, char** argv) {
   if (!ui.start(uo)) return qgsetup::kSetupUsage;
   host_start(&ui);
   int status = run(opt, ui);
+  if (opt.mode == Mode::install)
+    sys::window_finish(
+        status == 0 ? "Finished."
+                    : "Stopped (exit status " + std::to_string(status) + "): " + ui.last_error(),
+        !opt.silent);
   host_stop();
   ui.progress_line("result " + std::to_string(status));
   ui.log("exit status " + std::to_string(status));

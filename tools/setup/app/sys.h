@@ -136,6 +136,16 @@ bool has_terminal();
 // when OK).  False where there are no boxes or the box could not be shown.
 bool box_yes_no(const std::string& question, bool default_yes, bool* yes);
 bool box_text(const std::string& title, const std::string& text);
+// Asks for a folder (with a Browse button) where there is a window.
+bool box_line(const std::string& question, const std::string& preset, std::string* out);
+// The installation's window where there is one (Windows, not /VERYSILENT):
+// made with the product's title (questions false: progress only, /S), fed
+// with the progress and the last message, and closed with a finish page
+// (waiting for Close when wait is set).
+void window_start(const std::string& title, bool questions);
+void window_progress(const std::string& stage, uint64_t done, uint64_t total);
+void window_status(const std::string& text);
+void window_finish(const std::string& text, bool wait);
 // Asks question on the terminal and reads one line (echo off when asked):
 // false when there is no terminal or it closed.
 bool terminal_line(const std::string& question, std::string* line, bool echo);

@@ -93,8 +93,13 @@ void Ui::log(const std::string& text) {
   write_all(log_fd_, stamp + text + "\n");
 }
 
+void Ui::begin_window(const std::string& title) {
+  if (!opt_.quiet) sys::window_start(title, !opt_.silent);
+}
+
 void Ui::info(const std::string& text) {
   log(text);
+  sys::window_status(text);
   if (opt_.quiet) return;
   clear_bar();
   std::fflush(stdout);
@@ -110,6 +115,8 @@ void Ui::warn(const std::string& text) {
 
 void Ui::error(const std::string& text) {
   log("error: " + text);
+  last_error_ = text;
+  sys::window_status(text);
   clear_bar();
   write_all(2, "qg-setup: " + text + "\n");
 }
@@ -150,6 +157,10 @@ bool Ui::ask_yes_no(const std::string& question, bool default_yes, bool* answer,
 
 bool Ui::ask_text(const std::string& question, const std::string& default_text, std::string* out) {
   std::string line;
+  if (!opt_.silent && sys::box_line(question, default_text, out)) {
+    log(question + " " + *out);
+    return true;
+  }
   if (!tty_line(question + " [" + shown(default_text) + "] ", &line, true)) return false;
   *out = line.empty() ? default_text : line;
   log(question + " " + *out);
@@ -209,6 +220,7 @@ void Ui::progress(uint64_t done) {
   int pct = total_ ? static_cast<int>(done * 100 / total_) : 100;
   if (pct > 100) pct = 100;
   if (opt_.quiet) return;
+  sys::window_progress(stage_, done, total_);
   if (!bar_) {
     // Plain lines when standard error is no terminal: one per 10%.
     if (pct / 10 != last_step_) {

@@ -28,6 +28,11 @@ class Ui {
   void warn(const std::string& text);   // stderr unless quiet, logged
   void error(const std::string& text);  // stderr always, logged
   void log(const std::string& text);    // the install log only
+  // Opens the installation's window where there is one (not when quiet;
+  // progress only when silent).
+  void begin_window(const std::string& title);
+  // The last error reported, for a finish page.
+  const std::string& last_error() const { return last_error_; }
 
   // Questions.  Each returns false when it cannot be asked (silent mode, no
   // terminal): the caller then takes the default or fails with "answer
@@ -69,6 +74,7 @@ class Ui {
   uint64_t total_ = 0, last_done_ = 0;
   int last_step_ = -1;
   int64_t started_ms_ = 0, last_draw_ms_ = 0;
+  std::string last_error_;
 };
 
 // A path or name as shown on a terminal: control bytes, backslashes and DEL

@@ -77,6 +77,10 @@ void host_stop() {
   g_state.ui = nullptr;
 }
 
+void host_cancel() {
+  on_signal(0);
+}
+
 bool cancel_requested() {
   return g_cancel != 0;
 }

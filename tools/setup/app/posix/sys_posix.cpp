@@ -228,6 +228,16 @@ bool box_text(const std::string&, const std::string&) {
   return false;
 }
 
+bool box_line(const std::string&, const std::string&, std::string*) {
+  return false;
+}
+
+// No window on POSIX: the terminal shows the bar and the messages.
+void window_start(const std::string&, bool) {}
+void window_progress(const std::string&, uint64_t, uint64_t) {}
+void window_status(const std::string&) {}
+void window_finish(const std::string&, bool) {}
+
 bool has_terminal() {
   int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;

@@ -85,6 +85,10 @@ void host_stop() {
   g_state.ui = nullptr;
 }
 
+void host_cancel() {
+  on_console(0);
+}
+
 bool cancel_requested() {
   return g_cancel != 0;
 }

@@ -11,6 +11,7 @@
 #include "../sys.h"
 #include "../win_args.h"
 #include "win_text.h"
+#include "wizard.h"
 
 namespace setup::sys {
 
@@ -422,6 +423,7 @@ bool stderr_is_terminal() {
 }
 
 bool box_yes_no(const std::string& question, bool default_yes, bool* yes) {
+  if (wizard::active()) return wizard::yes_no(question, default_yes, yes);
   UINT style = MB_YESNO | MB_ICONQUESTION | MB_SETFOREGROUND | (default_yes ? 0 : MB_DEFBUTTON2);
   int r = MessageBoxW(nullptr, wide(question).c_str(), L"Setup", style);
   if (r != IDYES && r != IDNO) return false;
@@ -430,6 +432,7 @@ bool box_yes_no(const std::string& question, bool default_yes, bool* yes) {
 }
 
 bool box_text(const std::string& title, const std::string& text) {
+  if (wizard::active()) return wizard::text_page(title, text);
   // A message box shows a licence of ordinary length whole; longer texts
   // are cut with a note (the wizard's licence page scrolls).
   std::string shown_text = text.size() > 6000 ? text.substr(0, 6000) + "\n[...]" : text;
@@ -439,6 +442,26 @@ bool box_text(const std::string& title, const std::string& text) {
     body += c;
   }
   return MessageBoxW(nullptr, body.c_str(), L"Setup", MB_OKCANCEL | MB_SETFOREGROUND) == IDOK;
+}
+
+bool box_line(const std::string& question, const std::string& preset, std::string* out) {
+  return wizard::folder_page(question, preset, out);
+}
+
+void window_start(const std::string& title, bool questions) {
+  wizard::start(title, questions);
+}
+
+void window_progress(const std::string& stage, uint64_t done, uint64_t total) {
+  wizard::progress(stage, done, total);
+}
+
+void window_status(const std::string& text) {
+  wizard::status(text);
+}
+
+void window_finish(const std::string& text, bool wait) {
+  wizard::finish(text, wait);
 }
 
 bool has_terminal() {
