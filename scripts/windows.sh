@@ -264,6 +264,32 @@ run_setup progress-window-uninstall 0 "$cdrive/qg-setup-test/s-mode/uninstall.ex
 for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/s-mode" ] || break; sleep 0.2; done
 [ ! -e "$cdrive/qg-setup-test/s-mode" ] || { echo "windows.sh: /S uninstall left its folder" >&2; exit 1; }
 
+# The wizard's pages, driven by a program that presses their buttons as a
+# user would (tests/windows/setup_clicker.c): licence, its question, the
+# component, the target folder typed in, the finish page.
+x86_64-w64-mingw32-gcc -O1 -Wall -Wextra -Werror -o "$sw/setup_clicker.exe" \
+  "$root/tests/windows/setup_clicker.c"
+clicks() {
+  local name=$1 want=$2
+  shift 2
+  local rc=0
+  (cd "$sw" && timeout 300 "$wine" ./setup_clicker.exe setup.exe "$@") >"$sw/$name.out" 2>&1 || rc=$?
+  if [ "$rc" != "$want" ] || ! grep -q "^clicker: exit status $want" "$sw/$name.out"; then
+    tail -n 20 "$sw/$name.out"
+    echo "windows.sh: $name: status $rc, $want expected" >&2
+    return 1
+  fi
+  grep '^clicker: page' "$sw/$name.out" | sed "s/^clicker/$name/"
+}
+clicks wizard 0 '/NORUN' 'Licence of|next' 'Do you accept|next' 'Install docs|next' \
+  'Install into|folder=C:\qg-setup-test\clicked' 'Finished|next'
+diff -r -x .qg-setup -x uninstall.exe -x logs "$sw/linux" "$cdrive/qg-setup-test/clicked"
+run_setup wizard-uninstall 0 "$cdrive/qg-setup-test/clicked/uninstall.exe" /UNINSTALL /VERYSILENT
+clicks wizard-cancel 12 '/NORUN' 'Licence of|cancel' 'Stopped (exit status 12)|next'
+clicks wizard-refused 12 '/NORUN' 'Licence of|next' 'Do you accept|no' 'Stopped (exit status 12)|next'
+for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/clicked" ] || break; sleep 0.2; done
+[ ! -e "$cdrive/qg-setup-test/clicked" ] || { echo "windows.sh: the wizard's installation is left" >&2; exit 1; }
+
 # Faults, each in silent mode with its status and nothing installed.
 size=$(stat -c %s "$sw/setup.exe")
 cp "$sw/setup.exe" "$sw/tampered.exe"
@@ -326,6 +352,8 @@ run_setup utf8 0 "$sw/u8.exe" /VERYSILENT '/D=C:\qg-setup-test\u8'
 cmp "$sw/u8/café/Grüße.txt" "$cdrive/qg-setup-test/u8/café/Grüße.txt"
 echo "a non-ASCII name installs as itself"
 run_setup utf8-uninstall 0 "$cdrive/qg-setup-test/u8/uninstall.exe" /UNINSTALL /VERYSILENT
+for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/u8" ] || break; sleep 0.2; done
+[ ! -e "$cdrive/qg-setup-test/u8" ] || { echo "windows.sh: the uninstaller left its folder" >&2; exit 1; }
 
 step "32-bit run"
 if [ -x /usr/lib/wine/wine ] && "$(dirname "$wine")/wine" --version >/dev/null 2>&1; then

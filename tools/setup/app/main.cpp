@@ -119,6 +119,9 @@ int main(int argc, char** argv) {
   if (!ui.start(uo)) return qgsetup::kSetupUsage;
   host_start(&ui);
   int status = run(opt, ui);
+  // A question the user cancelled (the window's Cancel) is a cancel.
+  if (status == qgsetup::kSetupAnswerNeeded && cancel_requested())
+    status = qgsetup::kSetupCancelled;
   if (opt.mode == Mode::install)
     sys::window_finish(
         status == 0 ? "Finished."

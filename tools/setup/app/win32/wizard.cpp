@@ -83,6 +83,8 @@ void page(const std::string& head, bool text, bool line, bool bar, const char* n
 }
 
 // Runs the window's messages until a button ends the page: its id.
+// Cancel on a question page cancels the installation (exit status 12),
+// not merely that question.
 int wait_answer() {
   MSG m;
   while (g_win.answer == 0 && GetMessageW(&m, nullptr, 0, 0) > 0) {
@@ -90,7 +92,9 @@ int wait_answer() {
     TranslateMessage(&m);
     DispatchMessageW(&m);
   }
-  return g_win.answer ? g_win.answer : kCancel;
+  int answer = g_win.answer ? g_win.answer : kCancel;
+  if (answer == kCancel) host_cancel();
+  return answer;
 }
 
 void browse() {
