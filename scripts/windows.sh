@@ -287,6 +287,20 @@ diff -r -x .qg-setup -x uninstall.exe -x logs "$sw/linux" "$cdrive/qg-setup-test
 run_setup wizard-uninstall 0 "$cdrive/qg-setup-test/clicked/uninstall.exe" /UNINSTALL /VERYSILENT
 clicks wizard-cancel 12 '/NORUN' 'Licence of|cancel' 'Stopped (exit status 12)|next'
 clicks wizard-refused 12 '/NORUN' 'Licence of|next' 'Do you accept|no' 'Stopped (exit status 12)|next'
+# Cancel on the progress page while a large file is extracted: the
+# library sees the cancel message, the installation is rolled back.
+mkdir -p "$sw/big"
+head -c 150000000 /dev/urandom >"$sw/big/big1.bin"
+head -c 150000000 /dev/urandom >"$sw/big/big2.bin"
+printf '[SETUP]\nName=Big Demo\n' >"$sw/big.ini"
+(cd "$sw" && "$qg" pack big -o big.exe --setup big.ini --stub "$stub" --level 0 >/dev/null)
+rm -rf "$sw/big"
+cp "$sw/big.exe" "$sw/setup-big.exe"
+(cd "$sw" && mv setup.exe setup-small.exe && mv setup-big.exe setup.exe)
+clicks wizard-progress-cancel 12 '/NORUN' 'Install into|folder=C:\qg-setup-test\big' \
+  'Installing the files|cancel' 'Stopped (exit status 12)|next'
+(cd "$sw" && rm -f setup.exe big.exe && mv setup-small.exe setup.exe)
+[ ! -e "$cdrive/qg-setup-test/big" ] || { echo "windows.sh: the cancelled installation is left" >&2; exit 1; }
 for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/clicked" ] || break; sleep 0.2; done
 [ ! -e "$cdrive/qg-setup-test/clicked" ] || { echo "windows.sh: the wizard's installation is left" >&2; exit 1; }
 

@@ -67,6 +67,15 @@ int run(const Options& opt, Ui& ui) {
   }
 }
 
+// The finish page's text.
+std::string finish_text(int status, const Ui& ui) {
+  if (status == qgsetup::kSetupOk) return "Finished.";
+  std::string head = "Stopped (exit status " + std::to_string(status) + ")";
+  if (status == qgsetup::kSetupCancelled && ui.last_error().empty())
+    return head + ": cancelled; everything was put back as it was.";
+  return head + ": " + ui.last_error();
+}
+
 // Refuses what this build does not offer: 0, or 1 with *error.
 int check_offered(const Options& opt, std::string* error) {
   if (opt.progress_fd >= 0 && !sys::progress_fd_offered())
@@ -122,11 +131,7 @@ int main(int argc, char** argv) {
   // A question the user cancelled (the window's Cancel) is a cancel.
   if (status == qgsetup::kSetupAnswerNeeded && cancel_requested())
     status = qgsetup::kSetupCancelled;
-  if (opt.mode == Mode::install)
-    sys::window_finish(
-        status == 0 ? "Finished."
-                    : "Stopped (exit status " + std::to_string(status) + "): " + ui.last_error(),
-        !opt.silent);
+  if (opt.mode == Mode::install) sys::window_finish(finish_text(status, ui), !opt.silent);
   host_stop();
   ui.progress_line("result " + std::to_string(status));
   ui.log("exit status " + std::to_string(status));
