@@ -147,7 +147,7 @@ int Journal::create(const std::string& path) {
 
 int Journal::note(const Fields& record, bool durable) {
   if (fd_ < 0 || !write_all(fd_, join_fields(record))) return -1;
-  if (durable && sys::sync_fd(fd_) != 0) return -1;
+  if (durable && sys::sync_data(fd_) != 0) return -1;
   return 0;
 }
 

@@ -266,7 +266,11 @@ int load_installer(Installation& in) {
                 "; nothing was changed");
     return qgsetup::kSetupIntegrity;
   }
-  if (vr.is_signed) in.ui.info("Signed by key " + vr.signer_fingerprint);
+  if (vr.is_signed && vr.signature_unchecked)
+    in.ui.info("Carries an Ed25519 signature by key " + vr.signer_fingerprint +
+               ", which this build does not check (it relies on Authenticode)");
+  else if (vr.is_signed)
+    in.ui.info("Signed by key " + vr.signer_fingerprint);
   in.layout = vr.layout;
   std::string err;
   if (qgsetup::read_setup_data(self, in.layout, &in.data, &err)) {

@@ -61,8 +61,10 @@ int make_dir(const std::string& path, unsigned mode);
 int link_stat(const std::string& path, struct stat* st);
 // True when both names are one file (not merely equal stat fields).
 bool same_file(const std::string& a, const std::string& b);
-// Makes a file's data durable: 0 or -1.
+// Makes a file durable (sync_fd: data and metadata; sync_data: the data
+// and what reading it back needs, enough for an append-only journal): 0 or -1.
 int sync_fd(int fd);
+int sync_data(int fd);
 // Renames over an existing target: 0, or -1 and errno (EXDEV across
 // volumes).
 int rename_replace(const std::string& from, const std::string& to);

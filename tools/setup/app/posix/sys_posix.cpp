@@ -75,6 +75,10 @@ bool same_file(const std::string& a, const std::string& b) {
 }
 
 int sync_fd(int fd) {
+  return ::fsync(fd);
+}
+
+int sync_data(int fd) {
   return ::fdatasync(fd);
 }
 

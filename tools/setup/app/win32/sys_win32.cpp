@@ -158,6 +158,10 @@ int sync_fd(int fd) {
   return _commit(fd);
 }
 
+int sync_data(int fd) {
+  return _commit(fd);
+}
+
 int rename_replace(const std::string& from, const std::string& to) {
   return MoveFileExW(wide(from).c_str(), wide(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
