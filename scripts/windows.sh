@@ -209,6 +209,8 @@ for k in 'Microsoft\Windows\CurrentVersion\Uninstall\Raziza Demo' \
   (cd "$b64" && "$wine" reg delete "HKCU\Software\$k" /f >/dev/null 2>&1 || true)
 done
 rm -rf "$cdrive/users/$(id -un)/.local"
+# A value the installation replaces: uninstalling puts it back.
+(cd "$b64" && "$wine" reg add 'HKCU\Software\Raziza Demo' /v InstallDir /d 'the old value' /f >/dev/null)
 snapshot "$sw/before"
 # An unquoted /D= folder with a blank in it, ahead of the other switches.
 target_win='C:\qg-setup-test\Raziza Demo dir'
@@ -345,8 +347,15 @@ Ndx=1
 INI
 (cd "$sw" && "$qg" pack rollback -o rollback.exe --setup rollback.ini --stub "$stub" >/dev/null)
 snapshot "$sw/before-rollback"
+# A file of the same name is already there: replaced, then restored.
+mkdir -p "$cdrive/qg-setup-test/fault"
+printf 'the old file\n' >"$cdrive/qg-setup-test/fault/file.txt"
 run_setup rollback 13 "$sw/rollback.exe" /VERYSILENT '/D=C:\qg-setup-test\fault'
 grep -q 'Everything was put back as it was' "$cdrive/qg-setup-test/rollback.log"
+[ "$(cat "$cdrive/qg-setup-test/fault/file.txt")" = 'the old file' ] &&
+  [ "$(ls -A "$cdrive/qg-setup-test/fault")" = file.txt ] ||
+  { echo "windows.sh: the rollback did not restore the old file alone" >&2; exit 1; }
+rm -rf "$cdrive/qg-setup-test/fault"
 snapshot "$sw/after-rollback"
 diff "$sw/before-rollback.reg" "$sw/after-rollback.reg"
 diff "$sw/before-rollback.files" "$sw/after-rollback.files"
