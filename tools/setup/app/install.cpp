@@ -102,6 +102,10 @@ int show_licence(Installation& in) {
   if (!in.ui.show_text("Licence of " + in.product + ":", in.data.license) ||
       !in.ui.ask_yes_no(in.script.get("SETUP", "LicensePrompt", "Do you accept the licence?"),
                         false, &accepted, false)) {
+    if (cancel_requested()) {
+      in.ui.error("cancelled at the licence; nothing was installed");
+      return kStepCancelled;
+    }
     in.ui.error("the licence must be accepted (--accept-license)");
     return kStepAnswerNeeded;
   }
