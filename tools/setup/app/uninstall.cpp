@@ -132,6 +132,13 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
     ui.error("nothing to uninstall in " + shown(dir) + " (no readable install record)");
     return kSetupNothingInstalled;
   }
+  // The folder by the name the installation recorded, when this is it under
+  // another name (a link, another drive letter): the record's paths, the
+  // lock and the folders that hold the record are matched by that name.
+  if (record.target != dir && sys::same_file(record.target, dir)) {
+    dir = record.target;
+    meta = dir + "/.qg-setup";
+  }
   // The store the installation wrote, whatever the environment says now.
   if (!record.store.empty()) reg_use_store(record.store);
   int lock = lock_target(ui, dir);

@@ -405,7 +405,16 @@ bool run_helper(const std::vector<std::string>& args, int* status) {
        tries < 50 && !DeleteFileW(program.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND;
        ++tries)
     Sleep(100);
-  for (size_t i = 3; i < args.size(); ++i) RemoveDirectoryW(wide(args[i]).c_str());
+  // The program's folder empties only once the system has let go of the
+  // deleted image (it may still be pending deletion a moment); the folders
+  // above it are removed only when empty, without waiting.
+  for (size_t i = 3; i < args.size(); ++i) {
+    std::wstring dir = wide(args[i]);
+    for (int tries = 0; tries < (i == 3 ? 50 : 1); ++tries) {
+      if (RemoveDirectoryW(dir.c_str()) || GetLastError() != ERROR_DIR_NOT_EMPTY) break;
+      Sleep(100);
+    }
+  }
   if (GetFileAttributesW(program.c_str()) != INVALID_FILE_ATTRIBUTES) *status = 1;
   return true;
 }
