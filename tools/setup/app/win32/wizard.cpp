@@ -144,8 +144,8 @@ LRESULT CALLBACK proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
 
 HWND control(const wchar_t* cls, DWORD style, int id, int x, int y, int w, int h) {
   bool edit = std::wcscmp(cls, WC_EDITW) == 0;
-  HWND c = CreateWindowExW(edit ? WS_EX_CLIENTEDGE : 0, cls, L"",
-                           WS_CHILD | WS_TABSTOP | style, px(x), px(y), px(w), px(h), g_win.hwnd,
+  HWND c = CreateWindowExW(edit ? WS_EX_CLIENTEDGE : 0, cls, L"", WS_CHILD | WS_TABSTOP | style,
+                           px(x), px(y), px(w), px(h), g_win.hwnd,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                            GetModuleHandleW(nullptr), nullptr);
   SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(g_win.font), TRUE);
