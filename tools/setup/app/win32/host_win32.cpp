@@ -67,6 +67,9 @@ HWND make_window() {
 }  // namespace
 
 void host_start(Ui* ui) {
+  // No system box either (a drive without a disk, a crash report): an
+  // unattended run must never wait on one.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
   g_state.ui = ui;
   g_state.thread = GetCurrentThreadId();
   g_state.progress_id = RegisterWindowMessageA("RUZI1");
