@@ -124,6 +124,10 @@ int main(int argc, char** argv) {
   uo.yes = opt.yes;
   uo.progress_fd = opt.progress_fd;
   uo.log_path = opt.log_path;
+  // What --list, --info, --check and --installed print goes into one box
+  // where no console shows it (a windowed program started from Explorer).
+  uo.collect = !sys::has_console() && (opt.mode == Mode::list || opt.mode == Mode::info ||
+                                       opt.mode == Mode::check || opt.mode == Mode::installed);
   Ui ui;
   if (!ui.start(uo)) return qgsetup::kSetupUsage;
   host_start(&ui);
@@ -133,6 +137,7 @@ int main(int argc, char** argv) {
     status = qgsetup::kSetupCancelled;
   if (opt.mode == Mode::install) sys::window_finish(finish_text(status, ui), !opt.silent);
   host_stop();
+  if (uo.collect && !ui.collected().empty()) sys::show_output(ui.collected(), opt.silent);
   ui.progress_line("result " + std::to_string(status));
   ui.log("exit status " + std::to_string(status));
   return status;

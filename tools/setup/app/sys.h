@@ -107,6 +107,8 @@ int arguments(int argc, char** argv, std::vector<std::string>* out, std::string*
 // Connects standard output and error to the console the program was started
 // from, where the system gives a windowed program none by itself.
 void attach_console();
+// True when standard output reaches someone (a console, a pipe, a file).
+bool has_console();
 // Shows a text the user asked for (--help, --version): on standard output,
 // or in a box where there is none (never in a silent run).
 void show_output(const std::string& text, bool silent);

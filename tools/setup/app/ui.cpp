@@ -100,6 +100,7 @@ void Ui::begin_window(const std::string& title) {
 void Ui::info(const std::string& text) {
   log(text);
   sys::window_status(text);
+  if (opt_.collect) collected_ += text + "\n";
   if (opt_.quiet) return;
   clear_bar();
   std::fflush(stdout);
@@ -117,6 +118,7 @@ void Ui::error(const std::string& text) {
   log("error: " + text);
   last_error_ = text;
   sys::window_status(text);
+  if (opt_.collect) collected_ += "error: " + text + "\n";
   clear_bar();
   write_all(2, "qg-setup: " + text + "\n");
 }

@@ -15,6 +15,7 @@ struct UiOptions {
   bool yes = false;     // yes to every yes/no question (never a licence)
   int progress_fd = -1;
   std::string log_path;
+  bool collect = false;  // messages kept for one box at the end (no console)
 };
 
 class Ui {
@@ -31,6 +32,8 @@ class Ui {
   // Opens the installation's window where there is one (not when quiet;
   // progress only when silent).
   void begin_window(const std::string& title);
+  // The messages kept when collecting.
+  const std::string& collected() const { return collected_; }
   // The last error reported, for a finish page.
   const std::string& last_error() const { return last_error_; }
 
@@ -74,7 +77,7 @@ class Ui {
   uint64_t total_ = 0, last_done_ = 0;
   int last_step_ = -1;
   int64_t started_ms_ = 0, last_draw_ms_ = 0;
-  std::string last_error_;
+  std::string last_error_, collected_;
 };
 
 // A path or name as shown on a terminal: control bytes, backslashes and DEL

@@ -182,6 +182,10 @@ int arguments(int argc, char** argv, std::vector<std::string>* out, std::string*
 
 void attach_console() {}
 
+bool has_console() {
+  return true;
+}
+
 void show_output(const std::string& text, bool) {
   std::fputs(text.c_str(), stdout);
 }

@@ -318,9 +318,13 @@ void attach_console() {
   if (fd > 2) _close(fd);
 }
 
-void show_output(const std::string& text, bool silent) {
+bool has_console() {
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if ((out && out != INVALID_HANDLE_VALUE) || _write(1, "", 0) == 0) {
+  return (out && out != INVALID_HANDLE_VALUE) || _write(1, "", 0) == 0;
+}
+
+void show_output(const std::string& text, bool silent) {
+  if (has_console()) {
     _write(1, text.data(), static_cast<unsigned>(text.size()));
     return;
   }
