@@ -263,6 +263,247 @@ kill "$server_pid"
 server_pid=""
 echo "qg.exe get: a file from 127.0.0.1 byte for byte; a 404 is status 7 and saves nothing"
 
+step "the Windows setup program: qg-setup.exe for i686 (built) and x86_64 (run under wine64)"
+cmake -S . -B "$b32" -DRZ_TOOLS=ON >"$b32/configure-setup.log" 2>&1 ||
+  { cat "$b32/configure-setup.log"; exit 1; }
+cmake --build "$b32" --target qg-setup -j"$jobs"
+cmake --build "$b64" --target qg-setup -j"$jobs"
+stub=$b64/tools/qg-setup.exe
+headers=$(x86_64-w64-mingw32-objdump -p "$stub")
+grep -q 'Subsystem.*Windows GUI' <<<"$headers" ||
+  { echo "windows.sh: qg-setup.exe is not a GUI program" >&2; exit 1; }
+dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+for dll in $dlls; do
+  case $dll in
+    advapi32.dll | bcrypt.dll | kernel32.dll | msvcrt.dll | ole32.dll | oleaut32.dll | shell32.dll | \
+      user32.dll | wsock32.dll | comctl32.dll | gdi32.dll) ;;
+    *) echo "windows.sh: qg-setup.exe needs $dll, which is no system DLL" >&2; exit 1 ;;
+  esac
+done
+echo "qg-setup.exe imports only system DLLs: $dlls"
+
+sw=$b64/setuprun
+rm -rf "$sw" "$WINEPREFIX/drive_c/qg-setup-test"
+mkdir -p "$sw"
+cdrive=$WINEPREFIX/drive_c
+(cd "$sw" && "$qg" pack "$root/samples/setup/payload" -o setup.exe --setup "$root/samples/setup/setup.ini" \
+  --stub "$stub" >/dev/null)
+"$qg" verify "$sw/setup.exe" >/dev/null
+
+# Runs the installer (or uninstaller) under Wine and checks both the exit
+# status and the log's last line: Wine may exit 0 when a program did not
+# start at all.
+#   run_setup NAME EXPECTED PROGRAM ARGS...
+run_setup() {
+  local name=$1 want=$2 exe=$3
+  shift 3
+  local log="$cdrive/qg-setup-test/$name.log"
+  mkdir -p "$cdrive/qg-setup-test"
+  rm -f "$log"
+  local rc=0
+  (cd "$(dirname "$exe")" && timeout 300 "$wine" "./$(basename "$exe")" "$@" \
+    "/LOG=C:\\qg-setup-test\\$name.log") >"$sw/$name.out" 2>&1 || rc=$?
+  # A usage error is reported before the log is opened.
+  local proof=ok
+  if [ "$want" = 10 ]; then
+    grep -q '(--help lists the options)' "$sw/$name.out" || proof=
+  elif ! tail -n 1 "$log" 2>/dev/null | grep -q "exit status $want\$"; then
+    proof=
+  fi
+  if [ "$rc" != "$want" ] || [ -z "$proof" ]; then
+    cat "$sw/$name.out" "$log" 2>/dev/null | tail -n 30
+    echo "windows.sh: $name: status $rc, $want expected" >&2
+    return 1
+  fi
+  echo "$name: status $rc, as expected"
+}
+
+snapshot() {
+  (cd "$b64" && "$wine" reg query 'HKCU\Software' /s 2>/dev/null | tr -d '\r') >"$1.reg"
+  (cd "$cdrive" && find . -path ./windows -prune -o -path ./qg-setup-test -prune -o -print | sort) >"$1.files"
+}
+
+# What an interrupted earlier run of these checks may have left in the prefix.
+for k in 'Microsoft\Windows\CurrentVersion\Uninstall\Raziza Demo' \
+  'Microsoft\Windows\CurrentVersion\Uninstall\U8 Demo' \
+  'Microsoft\Windows\CurrentVersion\Uninstall\Rollback Demo' 'Raziza Demo' 'Rollback Demo'; do
+  (cd "$b64" && "$wine" reg delete "HKCU\Software\$k" /f >/dev/null 2>&1 || true)
+done
+rm -rf "$cdrive/users/$(id -un)/.local"
+# A value the installation replaces: uninstalling puts it back.
+(cd "$b64" && "$wine" reg add 'HKCU\Software\Raziza Demo' /v InstallDir /d 'the old value' /f >/dev/null)
+snapshot "$sw/before"
+# An unquoted /D= folder with a blank in it, ahead of the other switches.
+target_win='C:\qg-setup-test\Raziza Demo dir'
+target=$cdrive/qg-setup-test/"Raziza Demo dir"
+run_setup install 0 "$sw/setup.exe" /VERYSILENT "/D=$target_win" /NORUN --accept-license
+"$qg" extract "$sw/setup.exe" -d "$sw/linux" >/dev/null
+# The archive format keeps no empty folder of the script's [FOLDERS]; the
+# link bin/hello-again is installed as a copy of its target (diff follows
+# the Linux link).
+diff -r -x .qg-setup -x uninstall.exe -x logs "$sw/linux" "$target"
+[ -d "$target/logs" ] && [ -f "$target/uninstall.exe" ] && [ -f "$target/.qg-setup/record" ]
+echo "installed files are byte-identical to the Linux extraction"
+
+reg_value() {
+  (cd "$b64" && "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r') |
+    sed -n "s/^ *$2 *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p"
+}
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Raziza Demo'
+check_value() {
+  local got
+  got=$(reg_value "$1" "$2")
+  if [ "$got" != "$3" ]; then
+    echo "windows.sh: $1 $2: '$got', '$3' expected" >&2
+    return 1
+  fi
+}
+check_value "$key" DisplayName 'REG_SZ Raziza Demo'
+check_value "$key" DisplayVersion 'REG_SZ 1.0.0'
+check_value "$key" Publisher 'REG_SZ The raziza3z project'
+check_value "$key" InstallLocation "REG_SZ $target_win"
+check_value "$key" UninstallString "REG_SZ \"$target_win\\uninstall.exe\""
+check_value "$key" QuietUninstallString "REG_SZ \"$target_win\\uninstall.exe\" /VERYSILENT"
+check_value "$key" EstimatedSize 'REG_DWORD 0x1'
+check_value 'HKCU\Software\Raziza Demo' InstallDir 'REG_SZ C:/qg-setup-test/Raziza Demo dir'
+echo "the uninstall entry and the script's values read back with reg query"
+
+run_setup uninstall 0 "$target/uninstall.exe" /UNINSTALL /VERYSILENT
+# The uninstaller's copy removes it and its folder once it has ended.
+for _ in $(seq 50); do [ -e "$target" ] || break; sleep 0.2; done
+"$(dirname "$wine")/wineserver" -w
+snapshot "$sw/after"
+[ ! -e "$target" ] || { echo "windows.sh: $target is left after uninstalling" >&2; exit 1; }
+diff "$sw/before.reg" "$sw/after.reg"
+diff "$sw/before.files" "$sw/after.files"
+echo "uninstalled: the registry (HKCU\\Software) and the folders are as before"
+
+# /S: the progress window (Wine's null graphics driver takes it without a
+# display), no questions.
+run_setup progress-window 0 "$sw/setup.exe" /S '/D=C:\qg-setup-test\s-mode' /NORUN --accept-license
+grep -q 'begin extract' "$cdrive/qg-setup-test/progress-window.log"
+diff -r -x .qg-setup -x uninstall.exe -x logs "$sw/linux" "$cdrive/qg-setup-test/s-mode"
+run_setup progress-window-uninstall 0 "$cdrive/qg-setup-test/s-mode/uninstall.exe" /UNINSTALL /S
+for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/s-mode" ] || break; sleep 0.2; done
+[ ! -e "$cdrive/qg-setup-test/s-mode" ] || { echo "windows.sh: /S uninstall left its folder" >&2; exit 1; }
+
+# The wizard's pages, driven by a program that presses their buttons as a
+# user would (tests/windows/setup_clicker.c): licence, its question, the
+# component, the target folder typed in, the finish page.
+x86_64-w64-mingw32-gcc -O1 -Wall -Wextra -Werror -o "$sw/setup_clicker.exe" \
+  "$root/tests/windows/setup_clicker.c"
+clicks() {
+  local name=$1 want=$2
+  shift 2
+  local rc=0
+  (cd "$sw" && timeout 300 "$wine" ./setup_clicker.exe setup.exe "$@") >"$sw/$name.out" 2>&1 || rc=$?
+  if [ "$rc" != "$want" ] || ! grep -q "^clicker: exit status $want" "$sw/$name.out"; then
+    tail -n 20 "$sw/$name.out"
+    echo "windows.sh: $name: status $rc, $want expected" >&2
+    return 1
+  fi
+  grep '^clicker: page' "$sw/$name.out" | sed "s/^clicker/$name/"
+}
+clicks wizard 0 '/NORUN' 'Licence of|next' 'Do you accept|next' 'Install docs|next' \
+  'Install into|folder=C:\qg-setup-test\clicked' 'Finished|next'
+diff -r -x .qg-setup -x uninstall.exe -x logs "$sw/linux" "$cdrive/qg-setup-test/clicked"
+# Started by its Unix path from another folder, the uninstaller sees its
+# folder as Z:\...: it still matches the record's C:\ name, and goes.
+rc=0
+(cd "$sw" && timeout 300 "$wine" "$cdrive/qg-setup-test/clicked/uninstall.exe" /UNINSTALL /VERYSILENT) \
+  >"$sw/wizard-uninstall.out" 2>&1 || rc=$?
+[ "$rc" = 0 ] || { cat "$sw/wizard-uninstall.out"; echo "windows.sh: wizard-uninstall: status $rc" >&2; exit 1; }
+clicks wizard-cancel 12 '/NORUN' 'Licence of|cancel' 'Stopped (exit status 12)|next'
+clicks wizard-refused 12 '/NORUN' 'Licence of|next' 'Do you accept|no' 'Stopped (exit status 12)|next'
+# Cancel on the progress page while a large file is extracted: the
+# library sees the cancel message, the installation is rolled back.
+mkdir -p "$sw/big"
+head -c 150000000 /dev/urandom >"$sw/big/big1.bin"
+head -c 150000000 /dev/urandom >"$sw/big/big2.bin"
+printf '[SETUP]\nName=Big Demo\n' >"$sw/big.ini"
+(cd "$sw" && "$qg" pack big -o big.exe --setup big.ini --stub "$stub" --level 0 >/dev/null)
+rm -rf "$sw/big"
+cp "$sw/big.exe" "$sw/setup-big.exe"
+(cd "$sw" && mv setup.exe setup-small.exe && mv setup-big.exe setup.exe)
+clicks wizard-progress-cancel 12 '/NORUN' 'Install into|folder=C:\qg-setup-test\big' \
+  'Installing the files|cancel' 'Stopped (exit status 12)|next'
+(cd "$sw" && rm -f setup.exe big.exe && mv setup-small.exe setup.exe)
+[ ! -e "$cdrive/qg-setup-test/big" ] || { echo "windows.sh: the cancelled installation is left" >&2; exit 1; }
+for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/clicked" ] || break; sleep 0.2; done
+[ ! -e "$cdrive/qg-setup-test/clicked" ] || { echo "windows.sh: the wizard's installation is left" >&2; exit 1; }
+
+# Faults, each in silent mode with its status and nothing installed.
+size=$(stat -c %s "$sw/setup.exe")
+cp "$sw/setup.exe" "$sw/tampered.exe"
+python3 -c 'import sys; f = open(sys.argv[1], "r+b"); f.seek(int(sys.argv[2])); b = f.read(1); f.seek(-1, 1); f.write(bytes([b[0] ^ 0x20]))' \
+  "$sw/tampered.exe" $((size - 100))
+head -c $((size - 1)) "$sw/setup.exe" >"$sw/truncated.exe"
+{ cat "$sw/setup.exe"; printf 'x'; } >"$sw/appended.exe"
+for f in tampered truncated appended; do
+  run_setup "$f" 11 "$sw/$f.exe" /VERYSILENT '/D=C:\qg-setup-test\fault' --accept-license
+done
+run_setup licence 14 "$sw/setup.exe" /VERYSILENT '/D=C:\qg-setup-test\fault'
+mkdir -p "$sw/secret"
+printf 'secret payload\n' >"$sw/secret/data.txt"
+printf '[SETUP]\nName=Secret Demo\n' >"$sw/secret.ini"
+(cd "$sw" && "$qg" pack secret -o secret.exe --setup secret.ini --stub "$stub" --password 'pw' >/dev/null)
+run_setup password 14 "$sw/secret.exe" /VERYSILENT '/D=C:\qg-setup-test\fault'
+: >"$cdrive/qg-setup-test/a-file"
+run_setup unwritable 13 "$sw/setup.exe" /VERYSILENT '/D=C:\qg-setup-test\a-file\below' --accept-license
+[ ! -e "$cdrive/qg-setup-test/fault" ] ||
+  { echo "windows.sh: a failed installation left C:\\qg-setup-test\\fault" >&2; exit 1; }
+# A step that fails after files and registry values were written: the
+# rollback puts the registry and the folders back as they were.
+mkdir -p "$sw/rollback"
+printf 'kept only until the rollback\n' >"$sw/rollback/file.txt"
+cat >"$sw/rollback.ini" <<'INI'
+[SETUP]
+Name=Rollback Demo
+[REG]
+Ndx=1
++1a=2
++1b=Software\Rollback Demo\Deeper
++1c=Value
++1d=%TARGET%
++1e=2
+[SHORTCUTS]
+Ndx=1
++1link=not-absolute.lnk
++1target=%TARGET%\file.txt
+INI
+(cd "$sw" && "$qg" pack rollback -o rollback.exe --setup rollback.ini --stub "$stub" >/dev/null)
+snapshot "$sw/before-rollback"
+# A file of the same name is already there: replaced, then restored.
+mkdir -p "$cdrive/qg-setup-test/fault"
+printf 'the old file\n' >"$cdrive/qg-setup-test/fault/file.txt"
+run_setup rollback 13 "$sw/rollback.exe" /VERYSILENT '/D=C:\qg-setup-test\fault'
+grep -q 'Everything was put back as it was' "$cdrive/qg-setup-test/rollback.log"
+[ "$(cat "$cdrive/qg-setup-test/fault/file.txt")" = 'the old file' ] &&
+  [ "$(ls -A "$cdrive/qg-setup-test/fault")" = file.txt ] ||
+  { echo "windows.sh: the rollback did not restore the old file alone" >&2; exit 1; }
+rm -rf "$cdrive/qg-setup-test/fault"
+snapshot "$sw/after-rollback"
+diff "$sw/before-rollback.reg" "$sw/after-rollback.reg"
+diff "$sw/before-rollback.files" "$sw/after-rollback.files"
+echo "rolled back: the registry (HKCU\\Software) and the folders are as before"
+[ ! -e "$cdrive/qg-setup-test/fault" ] ||
+  { echo "windows.sh: a failed installation left C:\\qg-setup-test\\fault" >&2; exit 1; }
+run_setup require-key 10 "$sw/setup.exe" /VERYSILENT --require-key 'C:\key.pem'
+run_setup bad-switch 10 "$sw/setup.exe" /VERYSILENT /BOGUS
+
+# Non-ASCII names: the manifest's UTF-8 code page lets the library's ANSI
+# calls take the UTF-8 names packed on Linux.
+mkdir -p "$sw/u8/café"
+printf 'grüß\n' >"$sw/u8/café/Grüße.txt"
+printf '[SETUP]\nName=U8 Demo\n' >"$sw/u8.ini"
+(cd "$sw" && "$qg" pack u8 -o u8.exe --setup u8.ini --stub "$stub" >/dev/null)
+run_setup utf8 0 "$sw/u8.exe" /VERYSILENT '/D=C:\qg-setup-test\u8'
+cmp "$sw/u8/café/Grüße.txt" "$cdrive/qg-setup-test/u8/café/Grüße.txt"
+echo "a non-ASCII name installs as itself"
+run_setup utf8-uninstall 0 "$cdrive/qg-setup-test/u8/uninstall.exe" /UNINSTALL /VERYSILENT
+for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/u8" ] || break; sleep 0.2; done
+[ ! -e "$cdrive/qg-setup-test/u8" ] || { echo "windows.sh: the uninstaller left its folder" >&2; exit 1; }
+
 step "32-bit run"
 if [ -x /usr/lib/wine/wine ] && "$(dirname "$wine")/wine" --version >/dev/null 2>&1; then
   echo "32-bit Wine found, but no 32-bit prefix is set up by this script: skipped"

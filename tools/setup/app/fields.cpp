@@ -1,7 +1,6 @@
 #include "fields.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "sys.h"
 
 #include <cerrno>
 
@@ -127,7 +126,7 @@ bool write_all(int fd, const std::string& s) {
 }
 
 bool read_lines(const std::string& path, std::vector<std::string>* lines, size_t limit) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | sys::kOpenPrivate);
   if (fd < 0) return false;
   std::string data;
   char buf[65536];

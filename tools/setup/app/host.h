@@ -16,6 +16,8 @@ void host_start(Ui* ui);
 // Restores the signals' default handling and removes the callbacks.
 void host_stop();
 
+// Cancels as a signal would (the window's Cancel button).
+void host_cancel();
 // True once a cancel signal arrived.
 bool cancel_requested();
 // Drains the library's queue; true when it held the cancel (or quit).

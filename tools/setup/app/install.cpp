@@ -3,12 +3,6 @@
 #include "install.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,6 +12,7 @@
 #include "raziza3z.h"
 #include "registry.h"
 #include "setup_exit_codes.h"
+#include "sys.h"
 
 namespace setup {
 
@@ -25,26 +20,30 @@ namespace {
 
 using namespace qgsetup;
 
-// The user's home folder.
-std::string home_dir() {
-  const char* h = std::getenv("HOME");
-  return h && *h ? h : "/";
-}
-
 // "~", "~/x", "$HOME", "${HOME}" expanded; a relative path taken from the
 // current directory; "." and ".." components and repeated slashes removed.
+// On Windows backslashes become slashes first and the root ("C:/") stays.
 std::string absolute_path(std::string p) {
-  if (p == "~" || p.rfind("~/", 0) == 0) p = home_dir() + p.substr(1);
+#ifdef _WIN32
+  for (char& c : p)
+    if (c == '\\') c = '/';
+#endif
+  const std::string home = sys::home_dir();
+  if (p == "~" || p.rfind("~/", 0) == 0) p = home + p.substr(1);
   for (const char* name : {"${HOME}", "$HOME"}) {
     size_t at;
-    while ((at = p.find(name)) != std::string::npos) p.replace(at, std::strlen(name), home_dir());
+    while ((at = p.find(name)) != std::string::npos) p.replace(at, std::strlen(name), home);
   }
-  if (p.empty() || p[0] != '/') {
-    char cwd[4096];
-    p = std::string(::getcwd(cwd, sizeof cwd) ? cwd : "/") + "/" + p;
-  }
+  if (!sys::is_absolute(p)) p = sys::current_dir() + "/" + p;
+#ifdef _WIN32
+  for (char& c : p)
+    if (c == '\\') c = '/';
+#endif
+  size_t root = sys::root_length(p);
+  std::string head = p.substr(0, root);
+  if (!head.empty() && head.back() == '/') head.pop_back();
   std::vector<std::string> parts;
-  size_t at = 0;
+  size_t at = root;
   while (at <= p.size()) {
     size_t end = p.find('/', at);
     if (end == std::string::npos) end = p.size();
@@ -56,9 +55,9 @@ std::string absolute_path(std::string p) {
     }
     at = end + 1;
   }
-  std::string out;
+  std::string out = head;
   for (const std::string& c : parts) out += "/" + c;
-  return out.empty() ? "/" : out;
+  return out.size() > head.size() ? out : head + "/";
 }
 
 // 1 when dir exists and holds anything, 0 when empty or missing.
@@ -79,9 +78,11 @@ int non_empty(const std::string& dir) {
 // The deepest folder of path that exists.
 std::string existing_ancestor(std::string path) {
   struct stat st;
-  while (path.size() > 1 && ::stat(path.c_str(), &st) != 0) {
+  size_t root = sys::root_length(path);
+  while (path.size() > root && ::stat(path.c_str(), &st) != 0) {
     size_t slash = path.rfind('/');
-    path = slash == 0 ? "/" : path.substr(0, slash);
+    path =
+        slash == std::string::npos || slash < root ? path.substr(0, root) : path.substr(0, slash);
   }
   return path;
 }
@@ -101,6 +102,10 @@ int show_licence(Installation& in) {
   if (!in.ui.show_text("Licence of " + in.product + ":", in.data.license) ||
       !in.ui.ask_yes_no(in.script.get("SETUP", "LicensePrompt", "Do you accept the licence?"),
                         false, &accepted, false)) {
+    if (cancel_requested()) {
+      in.ui.error("cancelled at the licence; nothing was installed");
+      return kStepCancelled;
+    }
     in.ui.error("the licence must be accepted (--accept-license)");
     return kStepAnswerNeeded;
   }
@@ -111,8 +116,25 @@ int show_licence(Installation& in) {
   return kStepOk;
 }
 
+}  // namespace
+
+std::string default_dir(const Installation& in) {
+  std::string programs = sys::programs_dir();
+  if (programs.empty()) return in.script.get("SETUP", "DefaultDir");
+  std::string def = in.script.get("SETUP", "WindowsDir");
+  if (!def.empty()) return def;
+  std::string name = in.product;
+  // Characters a Windows file name cannot hold.
+  for (char& c : name)
+    if (std::strchr("<>:\"/\\|?*", c) || static_cast<unsigned char>(c) < 0x20) c = '_';
+  while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.pop_back();
+  return name.empty() ? "" : programs + "/" + name;
+}
+
+namespace {
+
 int choose_target(Installation& in) {
-  std::string def = in.script.get("SETUP", "DefaultDir");
+  std::string def = default_dir(in);
   std::string chosen;
   if (in.opt.has_target) {
     chosen = in.opt.target;
@@ -156,25 +178,18 @@ int choose_target(Installation& in) {
 }  // namespace
 
 int lock_target(Ui& ui, const std::string& target) {
-  uint64_t h = 1469598103934665603ull;
-  for (char c : target) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  char name[64];
-  std::snprintf(name, sizeof name, "/tmp/qg-setup-%016llx.lock",
-                static_cast<unsigned long long>(h));
-  int fd = ::open(name, O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0) fd = ::open(name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    ui.error(std::string("cannot take the installation lock ") + name + ": " +
-             std::strerror(errno));
-    return kStepFailed;
-  }
+  std::string error;
   for (int tries = 0; tries < 30; ++tries) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return kStepOk;
+    int r = sys::try_lock(target, &error);
+    if (r == 0) return kStepOk;
+    if (r < 0) {
+      ui.error(error);
+      return kStepFailed;
+    }
     if (tries == 0) ui.info("Another installation in this folder is running; waiting...");
-    ::usleep(100000);
+    sys::sleep_ms(100);
   }
   ui.error("another installation in " + shown(target) + " is still running");
-  ::close(fd);
   return -1;
 }
 
@@ -185,9 +200,8 @@ int check_space(Installation& in) {
   for (int n = 1, count = in.script.count("DOWNLOADS"); n <= count; ++n)
     needed += static_cast<uint64_t>(in.script.item_int("DOWNLOADS", n, "size", 0));
   std::string where = existing_ancestor(in.target);
-  struct statvfs vs;
-  if (::statvfs(where.c_str(), &vs) != 0) return kStepOk;
-  uint64_t free_bytes = static_cast<uint64_t>(vs.f_bavail) * vs.f_frsize;
+  uint64_t free_bytes = 0;
+  if (sys::free_bytes(where, &free_bytes) != 0) return kStepOk;
   if (free_bytes < needed + (1u << 20)) {
     in.ui.error("not enough free space in " + shown(where) + ": " + std::to_string(needed) +
                 " bytes needed, " + std::to_string(free_bytes) + " free");
@@ -200,7 +214,7 @@ int check_space(Installation& in) {
 int recover(Installation& in) {
   std::string journal = in.meta_dir + "/journal";
   struct stat st;
-  if (::lstat(journal.c_str(), &st) != 0) return kStepOk;
+  if (sys::link_stat(journal, &st) != 0) return kStepOk;
   in.ui.warn("an earlier installation into " + shown(in.target) +
              " did not finish; undoing what it left");
   return roll_back(journal, in.ui) == 0 ? kStepOk : kStepFailed;
@@ -214,13 +228,15 @@ int start_journal(Installation& in) {
   std::string probe = in.target;
   std::vector<std::string> missing;
   struct stat st;
-  while (::stat(probe.c_str(), &st) != 0 && probe.size() > 1) {
+  size_t root = sys::root_length(probe);
+  while (::stat(probe.c_str(), &st) != 0 && probe.size() > root) {
     missing.insert(missing.begin(), probe);
-    probe = probe.substr(0, probe.rfind('/'));
-    if (probe.empty()) probe = "/";
+    size_t slash = probe.rfind('/');
+    probe =
+        slash == std::string::npos || slash < root ? probe.substr(0, root) : probe.substr(0, slash);
   }
   for (const std::string& dir : missing) {
-    if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (sys::make_dir(dir, 0755) != 0 && errno != EEXIST) {
       in.ui.error("cannot create the folder " + shown(dir) + ": " + std::strerror(errno) +
                   "; nothing was installed");
       for (auto it = made.rbegin(); it != made.rend(); ++it) ::rmdir(it->c_str());
@@ -228,7 +244,7 @@ int start_journal(Installation& in) {
     }
     made.push_back(dir);
   }
-  bool meta_made = ::mkdir(in.meta_dir.c_str(), 0755) == 0;
+  bool meta_made = sys::make_dir(in.meta_dir, 0755) == 0;
   if ((!meta_made && errno != EEXIST) || in.journal.create(in.meta_dir + "/journal") != 0) {
     in.ui.error("cannot write in " + shown(in.target) + ": " + std::strerror(errno) +
                 "; nothing was installed");
@@ -241,7 +257,7 @@ int start_journal(Installation& in) {
     in.record.items.push_back({"dir", dir});
   }
   if (meta_made) in.journal.created_dir(in.meta_dir);
-  if (::mkdir((in.meta_dir + "/backup").c_str(), 0700) == 0)
+  if (sys::make_dir(in.meta_dir + "/backup", 0700) == 0)
     in.journal.created_dir(in.meta_dir + "/backup");
   return kStepOk;
 }
@@ -261,6 +277,7 @@ int exit_for(int step) {
 
 // Steps before anything is made: each may stop the installation.
 int prepare(Installation& in) {
+  in.ui.begin_window(in.product);
   in.ui.info(in.product + (in.version.empty() ? "" : " " + in.version) +
              (in.publisher.empty() ? "" : " (" + in.publisher + ")"));
   int step = show_licence(in);
@@ -329,14 +346,14 @@ int make_dirs(Journal* journal, const std::string& dir, std::string* error, Inst
     return -1;
   }
   size_t slash = dir.rfind('/');
-  if (slash != std::string::npos && slash > 0 &&
+  if (slash != std::string::npos && slash >= sys::root_length(dir) &&
       make_dirs(journal, dir.substr(0, slash), error, record))
     return -1;
   if (journal && journal->created_dir(dir) != 0) {
     *error = "cannot write the journal";
     return -1;
   }
-  if (::mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) {
+  if (sys::make_dir(dir, 0755) != 0 && errno != EEXIST) {
     *error = "cannot create the folder " + shown(dir) + ": " + std::strerror(errno);
     return -1;
   }
@@ -346,24 +363,13 @@ int make_dirs(Journal* journal, const std::string& dir, std::string* error, Inst
 
 int run_command(Ui& ui, const std::vector<std::string>& argv, const std::string& dir) {
   if (argv.empty()) return -1;
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (!dir.empty() && ::chdir(dir.c_str()) != 0) ::_exit(126);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
-  }
-  if (pid < 0) {
-    ui.error(std::string("cannot start ") + shown(argv[0]) + ": " + std::strerror(errno));
+  int status = 0;
+  std::string error;
+  if (sys::run_and_wait(argv, dir, &status, &error) != 0) {
+    ui.error("cannot start " + shown(argv[0]) + ": " + error);
     return -1;
   }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  return 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  return status;
 }
 
 int run_install(Installation& in) {

@@ -84,6 +84,11 @@ std::string full_path(const std::string& path);
 // kStepOk, -1 when another installation holds it, or kStepFailed.
 int lock_target(Ui& ui, const std::string& target);
 
+// The default target as the script names it (unexpanded): DefaultDir; on a
+// system with a per-user programs folder (Windows) WindowsDir, or
+// PROGRAMS/<product> there.
+std::string default_dir(const Installation& in);
+
 // The registry root and key of a product's uninstall entry.
 int32_t uninstall_root();
 std::string uninstall_key(const std::string& product);

@@ -1,15 +1,13 @@
 #include "journal.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include "registry.h"
+#include "sys.h"
 #include "ui.h"
 
 namespace setup {
@@ -18,12 +16,12 @@ namespace {
 
 // Copies a regular file (backups across file systems).  0 or -1.
 int copy_file(const std::string& from, const std::string& to) {
-  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = ::open(from.c_str(), O_RDONLY | sys::kOpenPrivate);
   if (in < 0) return -1;
   struct stat st;
   int out = -1;
   if (::fstat(in, &st) == 0)
-    out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
+    out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | sys::kOpenPrivate, st.st_mode & 07777);
   bool ok = out >= 0;
   char buf[65536];
   ssize_t n;
@@ -35,20 +33,17 @@ int copy_file(const std::string& from, const std::string& to) {
     ok = write_all(out, std::string(buf, static_cast<size_t>(n)));
   }
   ::close(in);
-  if (out >= 0 && (::fsync(out) != 0 || ::close(out) != 0)) ok = false;
+  if (out >= 0 && (sys::sync_fd(out) != 0 || ::close(out) != 0)) ok = false;
   if (!ok) ::unlink(to.c_str());
   return ok ? 0 : -1;
 }
 
 // Moves a backup back over path (rename, or copy across file systems).
 int put_back(const std::string& copy, const std::string& path) {
-  struct stat a, b;
   // Still the same file (the change never happened): rename would keep
   // both names, so the copy's name is simply dropped.
-  if (::lstat(copy.c_str(), &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-      a.st_ino == b.st_ino)
-    return ::unlink(copy.c_str());
-  if (::rename(copy.c_str(), path.c_str()) == 0) return 0;
+  if (sys::same_file(copy, path)) return ::unlink(copy.c_str());
+  if (sys::rename_replace(copy, path) == 0) return 0;
   if (errno != EXDEV) return -1;
   ::unlink(path.c_str());
   if (copy_file(copy, path) != 0) return -1;
@@ -73,7 +68,7 @@ void remove_partials(const std::string& path, time_t since) {
     struct stat st;
     std::string full = dir + "/" + name;
     if (name.size() > prefix.size() + 4 && name.compare(0, prefix.size(), prefix) == 0 &&
-        name.compare(name.size() - 4, 4, ".tmp") == 0 && ::lstat(full.c_str(), &st) == 0 &&
+        name.compare(name.size() - 4, 4, ".tmp") == 0 && sys::link_stat(full, &st) == 0 &&
         S_ISREG(st.st_mode) && st.st_mtime >= since - 1)
       ::unlink(full.c_str());
   }
@@ -96,7 +91,7 @@ int undo(const Fields& r, Ui& ui) {
   if (kind == "backup" && r.size() == 3) {
     struct stat st;
     // No copy: the record was written but the old file was never touched.
-    if (::lstat(r[2].c_str(), &st) != 0) return 0;
+    if (sys::link_stat(r[2], &st) != 0) return 0;
     if (put_back(r[2], r[1]) == 0) return 0;
     ui.error("cannot restore " + shown(r[1]) + " from " + shown(r[2]) + ": " +
              std::strerror(errno));
@@ -146,13 +141,13 @@ void Journal::close() {
 
 int Journal::create(const std::string& path) {
   path_ = path;
-  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+  fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | sys::kOpenPrivate, 0600);
   return fd_ >= 0 ? 0 : -1;
 }
 
 int Journal::note(const Fields& record, bool durable) {
   if (fd_ < 0 || !write_all(fd_, join_fields(record))) return -1;
-  if (durable && ::fdatasync(fd_) != 0) return -1;
+  if (durable && sys::sync_data(fd_) != 0) return -1;
   return 0;
 }
 
@@ -167,12 +162,12 @@ int Journal::created_file(const std::string& path) {
 int Journal::back_up(const std::string& path, const std::string& backup_dir) {
   std::string copy = backup_dir + "/" + std::to_string(++backups_);
   struct stat st;
-  if (::lstat(path.c_str(), &st) != 0) return -1;
+  if (sys::link_stat(path, &st) != 0) return -1;
   bool regular = S_ISREG(st.st_mode);
   ::unlink(copy.c_str());  // a stale copy of an installation that was cleaned up by hand
   // A hard link keeps the old file without copying; across file systems (a
   // shortcut outside the target) the copy goes beside the file instead.
-  if (regular && ::link(path.c_str(), copy.c_str()) != 0) {
+  if (regular && sys::hard_link(path, copy) != 0) {
     if (errno != EXDEV) return -1;
     copy = path + ".qg-setup-backup";
     if (note({"backup", path, copy}, true) != 0) return -1;
@@ -181,7 +176,7 @@ int Journal::back_up(const std::string& path, const std::string& backup_dir) {
   if (!regular) {
     // A link or special file is moved aside; the record comes first.
     if (note({"backup", path, copy}, true) != 0) return -1;
-    return ::rename(path.c_str(), copy.c_str()) == 0 ? 0 : -1;
+    return sys::rename_replace(path, copy) == 0 ? 0 : -1;
   }
   if (note({"backup", path, copy}, true) != 0) {
     ::unlink(copy.c_str());

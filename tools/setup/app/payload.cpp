@@ -1,10 +1,6 @@
 // The payload: verifying the installer, listing it, and extracting its
 // entries with QEN_NEXTLOOP and QEN_UNPACK, then restoring what the archive
 // format cannot keep (modes, links, empty folders, times).
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -15,14 +11,23 @@
 #include "raziza3z.h"
 #include "raziza3z_host.h"
 #include "setup_exit_codes.h"
+#include "sys.h"
 
 namespace setup {
 
 namespace {
 
-// The running program, opened by the kernel's own name for it: the file
-// verified is the file extracted, even if its name changes meanwhile.
-constexpr const char* kSelf = "/proc/self/exe";
+// The library takes the archive's name in a buffer of 256 bytes.
+constexpr size_t kLibraryPath = 256;
+
+// The running program's name for the library (the name it is opened by, so
+// that the file verified is the file extracted): false when it does not fit.
+bool self_for_library(char (&path)[kLibraryPath]) {
+  std::string self = sys::self_open_name();
+  if (self.size() >= kLibraryPath) return false;
+  std::memcpy(path, self.c_str(), self.size() + 1);
+  return true;
+}
 
 std::string parent_of(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -82,8 +87,12 @@ std::string unpack_text(int32_t r) {
 // One pass over the entries' headers: the payload's size, and a check that
 // every entry maps to a file of the setup data, before anything is made.
 int scan_entries(Installation& in) {
-  char path[256];
-  std::strcpy(path, kSelf);
+  char path[kLibraryPath];
+  if (!self_for_library(path)) {
+    in.ui.error("the installer's path is longer than the library takes (255 bytes): " +
+                shown(sys::self_path()));
+    return kStepFailed;
+  }
   QEN_RESETDLL();
   UDF1(static_cast<uint32_t>(in.layout.archive_offset), 2961);
   EntryInfo info;
@@ -111,7 +120,7 @@ int scan_entries(Installation& in) {
 // there, or the note that it is new.
 int journal_output(Installation& in, const std::string& full) {
   struct stat st;
-  if (::lstat(full.c_str(), &st) != 0) return in.journal.created_file(full);
+  if (sys::link_stat(full, &st) != 0) return in.journal.created_file(full);
   if (S_ISDIR(st.st_mode)) {
     in.ui.error(shown(full) + " is a folder; the payload has a file there");
     return -1;
@@ -164,12 +173,70 @@ qgsetup::MetadataHooks hooks_for(Installation& in, bool journaled) {
   return hooks;
 }
 
+#ifdef _WIN32
+// The payload path a link's target names, "" when it leaves the payload.
+std::string link_source(const qgsetup::PayloadItem& link) {
+  if (link.link_target.empty() || link.link_target[0] == '/') return "";
+  std::vector<std::string> parts;
+  std::string joined = parent_of(link.path);
+  joined = (joined.empty() ? "" : joined + "/") + link.link_target;
+  size_t at = 0;
+  while (at <= joined.size()) {
+    size_t end = joined.find('/', at);
+    if (end == std::string::npos) end = joined.size();
+    std::string c = joined.substr(at, end - at);
+    if (c == "..") {
+      if (parts.empty()) return "";
+      parts.pop_back();
+    } else if (!c.empty() && c != ".") {
+      parts.push_back(c);
+    }
+    at = end + 1;
+  }
+  std::string out;
+  for (const std::string& c : parts) out += (out.empty() ? "" : "/") + c;
+  return out;
+}
+
+// Windows lets only privileged users make symbolic links, so a link to a
+// file of the payload is installed as a copy of that file (recorded as a
+// file, so that uninstalling removes it when unchanged); other links are
+// left out with a warning.
+int install_link_copies(Installation& in, bool journaled) {
+  for (const qgsetup::PayloadItem& item : in.data.items) {
+    if (item.kind != qgsetup::ItemKind::symlink) continue;
+    std::string source = link_source(item);
+    const qgsetup::PayloadItem* target = nullptr;
+    for (const qgsetup::PayloadItem& other : in.data.items)
+      if (other.kind == qgsetup::ItemKind::file && other.path == source) target = &other;
+    if (!target) {
+      in.ui.warn("the link " + shown(item.path) + " -> " + shown(item.link_target) +
+                 " is left out: Windows installs links to payload files only (as copies)");
+      continue;
+    }
+    std::string full = in.target + "/" + item.path;
+    if (journaled && journal_output(in, full) != 0) return kStepFailed;
+    if (sys::copy_file(in.target + "/" + source, full) != 0) {
+      in.ui.error("cannot copy " + shown(source) + " to " + shown(item.path));
+      return kStepFailed;
+    }
+    struct stat st;
+    uint32_t crc = 0;
+    if (::stat(full.c_str(), &st) != 0 ||
+        !file_crc32(full, static_cast<uint64_t>(st.st_size), &crc))
+      return kStepFailed;
+    in.record.items.push_back(
+        {"file", full, num(static_cast<uint64_t>(st.st_size)), crc_text(crc)});
+  }
+  return kStepOk;
+}
+#endif
+
 }  // namespace
 
 int load_installer(Installation& in) {
-  char buf[4096];
-  ssize_t n = ::readlink(kSelf, buf, sizeof buf - 1);
-  in.self = n > 0 ? std::string(buf, static_cast<size_t>(n)) : kSelf;
+  in.self = sys::self_path();
+  const std::string self = sys::self_open_name();
   qgsetup::VerifyOptions vo;
   if (!in.opt.require_key.empty()) {
     std::string err;
@@ -187,7 +254,7 @@ int load_installer(Installation& in) {
     return !cancel_requested();
   };
   qgsetup::VerifyResult vr;
-  int failure = qgsetup::verify_installer(kSelf, vo, &vr);
+  int failure = qgsetup::verify_installer(self, vo, &vr);
   if (started) in.ui.end_progress();
   if (failure == qgsetup::kVerifyCancelled) {
     in.ui.error("cancelled during verification; nothing was changed");
@@ -199,10 +266,14 @@ int load_installer(Installation& in) {
                 "; nothing was changed");
     return qgsetup::kSetupIntegrity;
   }
-  if (vr.is_signed) in.ui.info("Signed by key " + vr.signer_fingerprint);
+  if (vr.is_signed && vr.signature_unchecked)
+    in.ui.info("Carries an Ed25519 signature by key " + vr.signer_fingerprint +
+               ", which this build does not check (it relies on Authenticode)");
+  else if (vr.is_signed)
+    in.ui.info("Signed by key " + vr.signer_fingerprint);
   in.layout = vr.layout;
   std::string err;
-  if (qgsetup::read_setup_data(kSelf, in.layout, &in.data, &err)) {
+  if (qgsetup::read_setup_data(self, in.layout, &in.data, &err)) {
     in.ui.error("cannot read the setup data: " + err);
     return qgsetup::kSetupIntegrity;
   }
@@ -216,19 +287,29 @@ int load_installer(Installation& in) {
 
 int extract_payload(Installation& in, bool journaled) {
   std::string err;
-  int root_fd = ::open(in.target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (root_fd < 0) {
+  char path[kLibraryPath];
+  if (!self_for_library(path)) {
+    in.ui.error("the installer's path is longer than the library takes (255 bytes)");
+    return kStepFailed;
+  }
+#ifdef _WIN32
+  // No links are followed or made there; the metadata steps take the name.
+  const std::string& root = in.target;
+  auto close_root = [] {};
+#else
+  int root = ::open(in.target.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (root < 0) {
     in.ui.error("cannot open " + shown(in.target) + ": " + std::strerror(errno));
     return kStepFailed;
   }
+  auto close_root = [root] { ::close(root); };
+#endif
   qgsetup::MetadataHooks hooks = hooks_for(in, journaled);
-  if (qgsetup::create_payload_directories(root_fd, in.data, hooks, &err)) {
-    ::close(root_fd);
+  if (qgsetup::create_payload_directories(root, in.data, hooks, &err)) {
+    close_root();
     in.ui.error(err);
     return kStepFailed;
   }
-  char path[256];
-  std::strcpy(path, kSelf);
   QEN_RESETDLL();
   UDF1(static_cast<uint32_t>(in.layout.archive_offset), 2961);
   in.ui.begin_progress("extract", in.payload_bytes);
@@ -251,12 +332,15 @@ int extract_payload(Installation& in, bool journaled) {
   QEN_RESETDLL();
   in.ui.end_progress();
   if (step == kStepOk && cancel_requested()) step = kStepCancelled;
+#ifdef _WIN32
+  if (step == kStepOk) step = install_link_copies(in, journaled);
+#endif
   if (step == kStepOk &&
-      qgsetup::apply_payload_metadata(root_fd, in.data, qgsetup::current_umask(), hooks, &err)) {
+      qgsetup::apply_payload_metadata(root, in.data, qgsetup::current_umask(), hooks, &err)) {
     in.ui.error(err);
     step = kStepFailed;
   }
-  ::close(root_fd);
+  close_root();
   return step;
 }
 
@@ -278,12 +362,17 @@ int run_info(Installation& in) {
   in.ui.info("Product:   " + in.product);
   in.ui.info("Version:   " + in.version);
   in.ui.info("Publisher: " + in.publisher);
-  in.ui.info("Default:   " + in.script.get("SETUP", "DefaultDir"));
+  in.ui.info("Default:   " + default_dir(in));
   in.ui.info("Licence:   " + (in.data.license_name.empty() ? "none" : in.data.license_name));
   in.ui.info("Payload:   " + std::to_string(in.data.items.size()) + " items, " +
              std::to_string(in.payload_bytes) + " bytes in " + std::to_string(in.data.entry_count) +
              " files");
   in.ui.info("Script:    " + in.data.script_name);
+#ifdef QGSETUP_NO_ED25519
+  in.ui.info(
+      "Signature: Ed25519 signatures are not checked by this build; it relies on the "
+      "file's Authenticode signature alone");
+#endif
   return 0;
 }
 

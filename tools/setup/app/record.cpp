@@ -1,7 +1,6 @@
 #include "record.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "sys.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -48,12 +47,12 @@ int write_record(const std::string& path, const InstallRecord& r) {
   }
   for (const Fields& item : r.items) text += join_fields(item);
   std::string tmp = path + ".new";
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | sys::kOpenPrivate, 0644);
   if (fd < 0) return -1;
   bool ok = write_all(fd, text);
-  ok = ::fsync(fd) == 0 && ok;
+  ok = sys::sync_fd(fd) == 0 && ok;
   ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
+  if (!ok || sys::rename_replace(tmp, path) != 0) {
     ::unlink(tmp.c_str());
     return -1;
   }

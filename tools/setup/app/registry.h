@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace setup {
 
@@ -31,7 +32,14 @@ int reg_put_back(int32_t root, const std::string& key, const std::string& name,
 int reg_key_exists(int32_t root, const std::string& key);
 // Deletes a key when it is empty: 0 deleted or absent, 1 not empty, -1 failed.
 int reg_delete_key_if_empty(int32_t root, const std::string& key);
-// The store's file, found as the library finds it.
+// The raw bytes of a REG_SZ value holding text (UTF-8, or UTF-16LE in the
+// Windows registry, with its terminating NUL), and the text of such bytes.
+std::string reg_text(const std::string& text);
+std::string reg_text_of(const RegValue& value);
+// The products with an uninstall entry under root.
+void reg_installed_products(int32_t root, std::vector<std::string>* products);
+// The store's file, found as the library finds it ("" for the system's
+// registry).
 std::string reg_store_path();
 // Makes the library use this store file from now on.
 void reg_use_store(const std::string& path);

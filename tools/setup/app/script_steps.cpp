@@ -2,10 +2,6 @@
 // COMPONENTS (condition bits and registry tags), FOLDERS, DOWNLOADS, REG
 // (written by WRITEREG after the old values are journaled), SHORTCUTS,
 // TYPELIBS; then the uninstall entry, the uninstaller and the run command.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cctype>
@@ -20,15 +16,16 @@
 #include "raziza3z_host.h"
 #include "registry.h"
 #include "sha256.h"
+#include "sys.h"
 
 namespace setup {
 
 namespace {
 
 // The operating-system bits of this platform, as scripts test them with
-// "+<n>os": 4 Linux, 8 a 64-bit system.
+// "+<n>os".
 uint32_t os_mask() {
-  return 4u | (sizeof(void*) == 8 ? 8u : 0u);
+  return sys::os_bits();
 }
 
 bool applies(int n, const char* section) {
@@ -45,14 +42,14 @@ int item_text(Installation& in, const char* section, int n, const char* suffix, 
 int journal_new_path(Installation& in, const std::string& path) {
   std::string err;
   size_t slash = path.rfind('/');
-  if (slash != std::string::npos && slash > 0 &&
+  if (slash != std::string::npos && slash >= sys::root_length(path) &&
       make_dirs(&in.journal, path.substr(0, slash), &err, &in.record) != 0) {
     in.ui.error(err);
     return kStepFailed;
   }
   struct stat st;
-  int r = ::lstat(path.c_str(), &st) == 0 ? in.journal.back_up(path, in.meta_dir + "/backup")
-                                          : in.journal.created_file(path);
+  int r = sys::link_stat(path, &st) == 0 ? in.journal.back_up(path, in.meta_dir + "/backup")
+                                         : in.journal.created_file(path);
   if (r != 0) {
     in.ui.error("cannot prepare " + shown(path) + ": " + std::strerror(errno));
     return kStepFailed;
@@ -75,13 +72,14 @@ int do_folders(Installation& in) {
     std::string path, err;
     if (!applies(n, "FOLDERS")) continue;
     if (item_text(in, "FOLDERS", n, "path", &path)) return kStepFailed;
-    if (path.empty() || path[0] != '/') {
+    if (!sys::is_absolute(path)) {
       in.ui.error("[FOLDERS] item " + std::to_string(n) + ": not an absolute path");
       return kStepFailed;
     }
     struct stat st;
     size_t slash = path.rfind('/');
-    if (slash > 0 && make_dirs(&in.journal, path.substr(0, slash), &err, &in.record) != 0) {
+    if (slash != std::string::npos && slash >= sys::root_length(path) &&
+        make_dirs(&in.journal, path.substr(0, slash), &err, &in.record) != 0) {
       in.ui.error(err);
       return kStepFailed;
     }
@@ -125,7 +123,7 @@ int download_one(Installation& in, int n) {
       item_text(in, "DOWNLOADS", n, "sha256", &want_sha))
     return kStepFailed;
   int64_t want_size = in.script.item_int("DOWNLOADS", n, "size", -1);
-  if (!split_url(url, &host, &port, &path) || out.empty() || out[0] != '/' || out.size() > 255 ||
+  if (!split_url(url, &host, &port, &path) || !sys::is_absolute(out) || out.size() > 255 ||
       want_size < 0 || want_sha.size() != 64) {
     in.ui.error("[DOWNLOADS] item " + std::to_string(n) +
                 ": needs an http:// URL, an absolute output path, a size and a SHA-256");
@@ -236,6 +234,20 @@ int do_registry(Installation& in) {
     in.ui.error("the registry store cannot be written");
     return kStepFailed;
   }
+  // The system's registry has no store-wide status, and WRITEREG reports
+  // nothing: each value journaled above must be there now.
+  if (reg_store_path().empty()) {
+    for (const Fields& f : in.record.items) {
+      RegValue now;
+      uint64_t root = 0;
+      if (f[0] != "reg" || f.size() < 4 || !parse_num(f[1], &root)) continue;
+      if (reg_read(static_cast<int32_t>(root), f[2], f[3], &now) != 0 || !now.present) {
+        in.ui.error("the registry value " + shown(f[2]) + "\\" + shown(f[3]) +
+                    " could not be written");
+        return kStepFailed;
+      }
+    }
+  }
   return kStepOk;
 }
 
@@ -244,7 +256,7 @@ int do_shortcuts(Installation& in) {
     if (!applies(n, "SHORTCUTS")) continue;
     std::string link;
     if (item_text(in, "SHORTCUTS", n, "link", &link)) return kStepFailed;
-    if (link.empty() || link[0] != '/' || link.size() > 259) {
+    if (!sys::is_absolute(link) || link.size() > 259) {
       in.ui.error("[SHORTCUTS] item " + std::to_string(n) + ": needs an absolute link path");
       return kStepFailed;
     }
@@ -295,7 +307,7 @@ int set_value(Installation& in, int32_t root, const std::string& key, const std:
 }
 
 std::string sz(const std::string& s) {
-  return s + std::string(1, '\0');
+  return reg_text(s);
 }
 
 }  // namespace
@@ -334,33 +346,25 @@ int write_private_script(Installation& in) {
     std::string name = in.script.get("VARIABLES", std::to_string(i));
     if (!name.empty()) vars.push_back({name, in.script.get("VARIABLES", name)});
   }
-  const char* home = std::getenv("HOME");
   vars.push_back({"%TARGET%", in.target});
-  vars.push_back({"%HOME%", home ? home : ""});
+  vars.push_back({"%HOME%", sys::home_dir()});
   vars.push_back({"%PRODUCT%", in.product});
   vars.push_back({"%VERSION%", in.version});
   vars.push_back({"%PUBLISHER%", in.publisher});
   std::string text = in.script.with_variables(in.data.script, vars);
-  if (in.script_file.empty()) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qg-setup-script.XXXXXX";
-    int fd = ::mkstemp(pattern.data());
-    if (fd < 0) {
-      in.ui.error("cannot write the script's working copy: " + std::string(std::strerror(errno)));
-      return kStepFailed;
-    }
-    ::close(fd);
-    in.script_file = pattern;
+  if (in.script_file.empty() && sys::make_temp_file("qg-setup-script", &in.script_file) != 0) {
+    in.ui.error("cannot write the script's working copy: " + std::string(std::strerror(errno)));
+    return kStepFailed;
   }
-  int fd = ::open(in.script_file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+  int fd = ::open(in.script_file.c_str(), O_WRONLY | O_TRUNC | sys::kOpenPrivate | O_NOFOLLOW);
   bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   if (fd >= 0) ::close(fd);
   if (!ok || in.script_file.size() > 254) {
     in.ui.error("cannot write the script's working copy " + shown(in.script_file));
     return kStepFailed;
   }
-  INITMAK(in.script_file.c_str(), ::geteuid() == 0 ? 2 : 1, os_mask(), in.condition_mask,
-          in.ui.log_fd());
+  INITMAK(in.script_file.c_str(), sys::is_admin() ? 2 : 1, os_mask(), in.condition_mask,
+          sys::log_handle(in.ui.log_fd()));
   return kStepOk;
 }
 
@@ -384,32 +388,38 @@ int run_script_steps(Installation& in) {
 
 int place_uninstaller(Installation& in) {
   in.ui.progress_line("step uninstaller");
-  std::string path = in.target + "/uninstall";
+  const std::string name = sys::uninstaller_name();
+  std::string path = in.target + "/" + name;
   for (const qgsetup::PayloadItem& item : in.data.items)
-    if (item.path == "uninstall") path = in.target + "/uninstall-" + in.product;
+    if (item.path == name) path = in.target + "/uninstall-" + in.product;
+#ifdef _WIN32
+  if (path != in.target + "/" + name) path += ".exe";
+#endif
   if (journal_new_path(in, path)) return kStepFailed;
   // The setup program alone, its anchor saying "no payload": it then
   // uninstalls the folder it sits in.
-  int src = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
-  int dst = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+  int src = ::open(sys::self_open_name().c_str(), O_RDONLY | sys::kOpenPrivate);
+  int dst = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | sys::kOpenPrivate, 0755);
   bool ok = src >= 0 && dst >= 0;
   std::vector<unsigned char> buf(65536);
   uint64_t at = 0, stub = in.layout.setup_data_offset;
   while (ok && at < stub) {
     size_t want = static_cast<size_t>(std::min<uint64_t>(buf.size(), stub - at));
-    ssize_t n = ::pread(src, buf.data(), want, static_cast<off_t>(at));
-    ok = n > 0 && ::write(dst, buf.data(), static_cast<size_t>(n)) == n;
+    int64_t n = sys::read_at(src, buf.data(), want, at);
+    ok = n > 0 && sys::write_at(dst, buf.data(), static_cast<size_t>(n), at) == n;
     at += ok ? static_cast<uint64_t>(n) : 0;
   }
   unsigned char anchor[qgsetup::kAnchorSize];
-  off_t anchor_at = static_cast<off_t>(in.layout.anchor_offset);
-  ok = ok && ::pread(src, anchor, sizeof anchor, anchor_at) == static_cast<ssize_t>(sizeof anchor);
+  uint64_t anchor_at = in.layout.anchor_offset;
+  ok = ok &&
+       sys::read_at(src, anchor, sizeof anchor, anchor_at) == static_cast<int64_t>(sizeof anchor);
   if (ok) {
     qgsetup::AnchorFields empty;
     empty.version = qgsetup::kAnchorVersion;
     empty.size = static_cast<uint32_t>(qgsetup::kAnchorSize);
     qgsetup::encode_anchor(empty, anchor);
-    ok = ::pwrite(dst, anchor, sizeof anchor, anchor_at) == static_cast<ssize_t>(sizeof anchor);
+    ok =
+        sys::write_at(dst, anchor, sizeof anchor, anchor_at) == static_cast<int64_t>(sizeof anchor);
   }
   if (src >= 0) ::close(src);
   if (dst >= 0 && ::close(dst) != 0) ok = false;
@@ -428,6 +438,11 @@ int write_uninstall_entry(Installation& in) {
   std::string uninstaller;
   for (const Fields& f : in.record.items)
     if (f[0] == "program") uninstaller = f[1];
+#ifdef _WIN32
+  const std::string quiet = "/VERYSILENT";
+#else
+  const std::string quiet = "--silent";
+#endif
   uint64_t kib = (in.payload_bytes + 1023) / 1024;
   std::string dword(4, '\0');
   for (int i = 0; i < 4; ++i)
@@ -440,9 +455,9 @@ int write_uninstall_entry(Installation& in) {
       {"DisplayName", kRegSz, sz(in.product)},
       {"DisplayVersion", kRegSz, sz(in.version)},
       {"Publisher", kRegSz, sz(in.publisher)},
-      {"InstallLocation", kRegSz, sz(in.target)},
-      {"UninstallString", kRegSz, sz("\"" + uninstaller + "\"")},
-      {"QuietUninstallString", kRegSz, sz("\"" + uninstaller + "\" --silent")},
+      {"InstallLocation", kRegSz, sz(sys::native_path(in.target))},
+      {"UninstallString", kRegSz, sz("\"" + sys::native_path(uninstaller) + "\"")},
+      {"QuietUninstallString", kRegSz, sz("\"" + sys::native_path(uninstaller) + "\" " + quiet)},
       {"EstimatedSize", kRegDword, dword},
   };
   reg_store_failed();

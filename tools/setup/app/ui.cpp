@@ -2,10 +2,7 @@
 
 #include "fields.h"
 
-#include <fcntl.h>
-#include <termios.h>
-#include <time.h>
-#include <unistd.h>
+#include "sys.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -42,9 +39,7 @@ std::string clock_text(int64_t seconds) {
 }  // namespace
 
 int64_t now_ms() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return sys::now_ms();
 }
 
 std::string shown(const std::string& raw) {
@@ -72,9 +67,10 @@ std::string shown(const std::string& raw) {
 
 bool Ui::start(const UiOptions& options) {
   opt_ = options;
-  bar_ = ::isatty(2) != 0 && !opt_.quiet;
+  bar_ = sys::stderr_is_terminal() && !opt_.quiet;
   if (!opt_.log_path.empty()) {
-    log_fd_ = ::open(opt_.log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    log_fd_ =
+        ::open(opt_.log_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | sys::kOpenPrivate, 0644);
     if (log_fd_ < 0) {
       error("cannot open the log " + shown(opt_.log_path) + ": " + std::strerror(errno));
       return false;
@@ -93,12 +89,18 @@ void Ui::log(const std::string& text) {
   char stamp[32] = "";
   time_t t = ::time(nullptr);
   struct tm tmv;
-  if (localtime_r(&t, &tmv)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &tmv);
+  if (sys::local_time(t, &tmv)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &tmv);
   write_all(log_fd_, stamp + text + "\n");
+}
+
+void Ui::begin_window(const std::string& title) {
+  if (!opt_.quiet) sys::window_start(title, !opt_.silent);
 }
 
 void Ui::info(const std::string& text) {
   log(text);
+  sys::window_status(text);
+  if (opt_.collect) collected_ += text + "\n";
   if (opt_.quiet) return;
   clear_bar();
   std::fflush(stdout);
@@ -114,41 +116,28 @@ void Ui::warn(const std::string& text) {
 
 void Ui::error(const std::string& text) {
   log("error: " + text);
+  last_error_ = text;
+  sys::window_status(text);
+  if (opt_.collect) collected_ += "error: " + text + "\n";
   clear_bar();
   write_all(2, "qg-setup: " + text + "\n");
 }
 
 bool Ui::tty_line(const std::string& question, std::string* line, bool echo) {
   if (opt_.silent) return false;
-  int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
+  if (!sys::has_terminal()) return false;
   clear_bar();
-  termios old_mode;
-  bool have_mode = !echo && tcgetattr(fd, &old_mode) == 0;
-  if (have_mode) {
-    termios quiet_mode = old_mode;
-    quiet_mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(fd, TCSAFLUSH, &quiet_mode);
-  }
-  bool ok = write_all(fd, question);
-  line->clear();
-  char c;
-  ssize_t n = 0;
-  while (ok && (n = ::read(fd, &c, 1)) == 1 && c != '\n') *line += c;
-  if (have_mode) {
-    tcsetattr(fd, TCSAFLUSH, &old_mode);
-    write_all(fd, "\n");
-  }
-  ::close(fd);
-  if (!ok || (n <= 0 && line->empty())) return false;  // closed terminal
-  while (!line->empty() && line->back() == '\r') line->pop_back();
-  return true;
+  return sys::terminal_line(question, line, echo);
 }
 
 bool Ui::ask_yes_no(const std::string& question, bool default_yes, bool* answer, bool yes_allowed) {
   if (opt_.yes && yes_allowed) {
     *answer = true;
     log(question + " yes (--yes)");
+    return true;
+  }
+  if (!opt_.silent && sys::box_yes_no(question, default_yes, answer)) {
+    log(question + (*answer ? " yes" : " no"));
     return true;
   }
   for (;;) {
@@ -170,6 +159,10 @@ bool Ui::ask_yes_no(const std::string& question, bool default_yes, bool* answer,
 
 bool Ui::ask_text(const std::string& question, const std::string& default_text, std::string* out) {
   std::string line;
+  if (!opt_.silent && sys::box_line(question, default_text, out)) {
+    log(question + " " + *out);
+    return true;
+  }
   if (!tty_line(question + " [" + shown(default_text) + "] ", &line, true)) return false;
   *out = line.empty() ? default_text : line;
   log(question + " " + *out);
@@ -182,9 +175,7 @@ bool Ui::ask_secret(const std::string& question, std::string* out) {
 
 bool Ui::show_text(const std::string& title, const std::string& text) {
   if (opt_.silent) return false;
-  int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  ::close(fd);
+  if (!sys::has_terminal()) return sys::box_text(title, text);
   info(title);
   info("");
   // A page at a time, so a long licence can be read before it is accepted.
@@ -231,6 +222,7 @@ void Ui::progress(uint64_t done) {
   int pct = total_ ? static_cast<int>(done * 100 / total_) : 100;
   if (pct > 100) pct = 100;
   if (opt_.quiet) return;
+  sys::window_progress(stage_, done, total_);
   if (!bar_) {
     // Plain lines when standard error is no terminal: one per 10%.
     if (pct / 10 != last_step_) {

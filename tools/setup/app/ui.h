@@ -15,6 +15,7 @@ struct UiOptions {
   bool yes = false;     // yes to every yes/no question (never a licence)
   int progress_fd = -1;
   std::string log_path;
+  bool collect = false;  // messages kept for one box at the end (no console)
 };
 
 class Ui {
@@ -28,6 +29,13 @@ class Ui {
   void warn(const std::string& text);   // stderr unless quiet, logged
   void error(const std::string& text);  // stderr always, logged
   void log(const std::string& text);    // the install log only
+  // Opens the installation's window where there is one (not when quiet;
+  // progress only when silent).
+  void begin_window(const std::string& title);
+  // The messages kept when collecting.
+  const std::string& collected() const { return collected_; }
+  // The last error reported, for a finish page.
+  const std::string& last_error() const { return last_error_; }
 
   // Questions.  Each returns false when it cannot be asked (silent mode, no
   // terminal): the caller then takes the default or fails with "answer
@@ -69,6 +77,7 @@ class Ui {
   uint64_t total_ = 0, last_done_ = 0;
   int last_step_ = -1;
   int64_t started_ms_ = 0, last_draw_ms_ = 0;
+  std::string last_error_, collected_;
 };
 
 // A path or name as shown on a terminal: control bytes, backslashes and DEL

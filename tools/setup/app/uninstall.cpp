@@ -2,9 +2,6 @@
 // files changed since the installation stay unless --force; registry values
 // get their old values back; folders go once empty.  And --installed, which
 // lists the uninstall entries of the registry store.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +10,7 @@
 #include "raziza3z.h"
 #include "registry.h"
 #include "setup_exit_codes.h"
+#include "sys.h"
 
 namespace setup {
 
@@ -35,7 +33,7 @@ bool unchanged(const Fields& f) {
   uint32_t want = 0, got = 0;
   struct stat st;
   if (f.size() != 4 || !parse_num(f[2], &size) || !parse_crc(f[3], &want)) return false;
-  if (::lstat(f[1].c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (sys::link_stat(f[1], &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<uint64_t>(st.st_size) != size)
     return false;
   return file_crc32(f[1], size, &got) && got == want;
@@ -43,7 +41,7 @@ bool unchanged(const Fields& f) {
 
 void remove_file(Ui& ui, const Options& opt, const Fields& f, Tally& t) {
   struct stat st;
-  if (::lstat(f[1].c_str(), &st) != 0) {
+  if (sys::link_stat(f[1], &st) != 0) {
     ++t.missing;
     ui.log("already gone: " + shown(f[1]));
     return;
@@ -63,13 +61,12 @@ void remove_file(Ui& ui, const Options& opt, const Fields& f, Tally& t) {
 }
 
 void remove_link(Ui& ui, const Fields& f, Tally& t) {
-  char buf[4096];
-  ssize_t n = ::readlink(f[1].c_str(), buf, sizeof buf);
-  if (n < 0) {
+  std::string target;
+  if (sys::read_link(f[1], &target) != 0) {
     ++t.missing;
     return;
   }
-  if (f.size() < 3 || std::string(buf, static_cast<size_t>(n)) != f[2]) {
+  if (f.size() < 3 || target != f[2]) {
     ++t.kept;
     ui.info("Kept " + shown(f[1]) + " (changed since the installation)");
     return;
@@ -135,6 +132,13 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
     ui.error("nothing to uninstall in " + shown(dir) + " (no readable install record)");
     return kSetupNothingInstalled;
   }
+  // The folder by the name the installation recorded, when this is it under
+  // another name (a link, another drive letter): the record's paths, the
+  // lock and the folders that hold the record are matched by that name.
+  if (record.target != dir && sys::same_file(record.target, dir)) {
+    dir = record.target;
+    meta = dir + "/.qg-setup";
+  }
   // The store the installation wrote, whatever the environment says now.
   if (!record.store.empty()) reg_use_store(record.store);
   int lock = lock_target(ui, dir);
@@ -151,11 +155,18 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
   reg_store_failed();
   Tally t;
   std::vector<std::string> holders;  // folders that hold the record itself
+  // This very program, where its file cannot go while it runs: a copy
+  // removes it (and the folders around it) once this process has ended.
+  std::string self;
   for (auto it = record.items.rbegin(); it != record.items.rend(); ++it) {
-    if ((*it)[0] == "dir" && it->size() == 2 && meta.rfind((*it)[1] + "/", 0) == 0)
-      holders.push_back((*it)[1]);
+    const Fields& f = *it;
+    if (f[0] == "dir" && f.size() == 2 && meta.rfind(f[1] + "/", 0) == 0)
+      holders.push_back(f[1]);
+    else if (f[0] == "program" && f.size() == 4 && !sys::can_remove_running_program() &&
+             sys::same_file(f[1], sys::self_path()) && unchanged(f))
+      self = f[1];
     else
-      undo_item(ui, opt, *it, t);
+      undo_item(ui, opt, f, t);
   }
   if (reg_store_failed()) {
     ++t.failed;
@@ -170,6 +181,15 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
   }
   ::unlink((meta + "/record").c_str());
   ::rmdir(meta.c_str());
+  if (!self.empty()) {
+    if (sys::remove_after_exit(self, holders) != 0) {
+      ui.error("cannot start the removal of " + shown(self) + " after this program ends");
+      return kSetupRollbackIncomplete;
+    }
+    ++t.removed;
+    ui.log("the uninstaller and its folders are removed once it has ended");
+    holders.clear();
+  }
   for (const std::string& d : holders) remove_dir(ui, d, t);
   ui.info(record.product + " was uninstalled: " + std::to_string(t.removed) + " removed, " +
           std::to_string(t.kept) + " kept, " + std::to_string(t.missing) + " already gone.");
@@ -177,27 +197,15 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
 }
 
 int run_installed(Ui& ui) {
-  std::vector<std::string> lines;
-  read_lines(reg_store_path(), &lines);
-  const std::string roots[] = {"[HKEY_CURRENT_USER\\", "[HKEY_LOCAL_MACHINE\\"};
-  const std::string sub = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
   int found = 0;
-  for (std::string line : lines) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    for (int r = 0; r < 2; ++r) {
-      const std::string& head = roots[r];
-      if (line.size() < head.size() + sub.size() + 2 || line.back() != ']') continue;
-      if (line.compare(0, head.size(), head) || line.compare(head.size(), sub.size(), sub))
-        continue;
-      std::string product = line.substr(head.size() + sub.size());
-      product.pop_back();
-      if (product.find('\\') != std::string::npos) continue;
-      int32_t root = r == 0 ? RZ_ROOT_CURRENT_USER : RZ_ROOT_LOCAL_MACHINE;
+  for (int32_t root : {RZ_ROOT_CURRENT_USER, RZ_ROOT_LOCAL_MACHINE}) {
+    std::vector<std::string> products;
+    reg_installed_products(root, &products);
+    for (const std::string& product : products) {
       RegValue version, location;
-      reg_read(root, sub + product, "DisplayVersion", &version);
-      reg_read(root, sub + product, "InstallLocation", &location);
-      auto text = [](const RegValue& v) { return std::string(v.data.c_str()); };
-      ui.info(product + "\t" + text(version) + "\t" + text(location));
+      reg_read(root, uninstall_key(product), "DisplayVersion", &version);
+      reg_read(root, uninstall_key(product), "InstallLocation", &location);
+      ui.info(product + "\t" + reg_text_of(version) + "\t" + reg_text_of(location));
       ++found;
     }
   }

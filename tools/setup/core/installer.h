@@ -77,6 +77,7 @@ struct VerifyResult {
   InstallerLayout layout;
   bool is_signed = false;
   Digest signer_key{};
+  bool signature_unchecked = false;  // signed, but this build cannot check Ed25519
   std::string signer_fingerprint;    // hex SHA-256 of the raw public key, when signed
   bool archive_crc_checked = false;  // false when the archive part is 2 GiB or more
   bool authenticode = false;         // a certificate table follows the archive

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstring>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -223,6 +225,126 @@ int apply_payload_metadata(int root_fd, const SetupData& data, uint32_t umask,
   return first ? 1 : 0;
 }
 
-#endif  // !_WIN32
+#else  // _WIN32
+
+namespace {
+
+std::wstring wide(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+  if (n > 0)
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), w.data(), n);
+  return w;
+}
+
+int fail(std::string* error, const std::string& message) {
+  if (error) *error = message + " (Windows error " + std::to_string(GetLastError()) + ")";
+  return 1;
+}
+
+// Attributes of the item's path, INVALID_FILE_ATTRIBUTES when nothing is
+// there.  *through_link is set when a folder on the way is a reparse point
+// (a junction or link that could lead out of the root).
+DWORD item_attributes(const std::string& root, const std::string& path, bool* through_link) {
+  *through_link = false;
+  std::string at = root;
+  size_t start = 0;
+  for (;;) {
+    size_t slash = path.find('/', start);
+    at += "/" + path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    DWORD a = GetFileAttributesW(wide(at).c_str());
+    if (slash == std::string::npos || a == INVALID_FILE_ATTRIBUTES) return a;
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+      *through_link = true;
+      return a;
+    }
+    start = slash + 1;
+  }
+}
+
+// Seconds since 1970 as a FILETIME (100 ns steps since 1601).
+FILETIME file_time(int64_t seconds) {
+  uint64_t t = static_cast<uint64_t>(seconds + 11644473600LL) * 10000000ull;
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(t);
+  ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+  return ft;
+}
+
+int set_time(const std::string& root, const PayloadItem& item, std::string* error) {
+  bool through_link = false;
+  DWORD a = item_attributes(root, item.path, &through_link);
+  if (a == INVALID_FILE_ATTRIBUTES || through_link || (a & FILE_ATTRIBUTE_REPARSE_POINT))
+    return fail(error, "cannot set the time of " + item.path);
+  HANDLE h =
+      CreateFileW(wide(root + "/" + item.path).c_str(), FILE_WRITE_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return fail(error, "cannot set the time of " + item.path);
+  FILETIME ft = file_time(item.mtime);
+  BOOL ok = SetFileTime(h, nullptr, &ft, &ft);
+  CloseHandle(h);
+  return ok ? 0 : fail(error, "cannot set the time of " + item.path);
+}
+
+}  // namespace
+
+uint32_t current_umask() {
+  return 0;
+}
+
+int create_payload_directory(const std::string& root, const PayloadItem& item,
+                             const MetadataHooks& hooks, std::string* error) {
+  bool through_link = false;
+  DWORD a = item_attributes(root, item.path, &through_link);
+  if (through_link) return fail(error, "a folder on the way to " + item.path + " is a link");
+  if (a != INVALID_FILE_ATTRIBUTES) {
+    if (!(a & FILE_ATTRIBUTE_DIRECTORY) || (a & FILE_ATTRIBUTE_REPARSE_POINT))
+      return fail(error, item.path + " exists and is not a folder");
+    return 0;
+  }
+  if (hooks.before_create)
+    if (int r = hooks.before_create(item)) return r;
+  if (!CreateDirectoryW(wide(root + "/" + item.path).c_str(), nullptr))
+    return fail(error, "cannot create the folder " + item.path);
+  return 0;
+}
+
+int create_payload_directories(const std::string& root, const SetupData& data,
+                               const MetadataHooks& hooks, std::string* error) {
+  for (const PayloadItem& item : data.items) {
+    if (item.kind != ItemKind::directory) continue;
+    if (int r = create_payload_directory(root, item, hooks, error)) return r;
+  }
+  return 0;
+}
+
+int apply_payload_metadata(const std::string& root, const SetupData& data, uint32_t,
+                           const MetadataHooks& hooks, std::string* error) {
+  // Windows has no permission bits to restore, and links are the caller's
+  // (it installs them as copies); folders come first, their times last.
+  int first = 0;
+  std::string message;
+  auto note = [&](int r) {
+    if (r == 0) return;
+    if (first == 0) {
+      first = r;
+      if (error) *error = message;
+    } else if (hooks.warn) {
+      hooks.warn(message);
+    }
+  };
+  for (const PayloadItem& item : data.items)
+    if (item.kind == ItemKind::directory)
+      note(create_payload_directory(root, item, hooks, &message));
+  for (const PayloadItem& item : data.items)
+    if (item.kind == ItemKind::file) note(set_time(root, item, &message));
+  for (auto it = data.items.rbegin(); it != data.items.rend(); ++it)
+    if (it->kind == ItemKind::directory) note(set_time(root, *it, &message));
+  return first ? 1 : 0;
+}
+
+#endif  // _WIN32
 
 }  // namespace qgsetup

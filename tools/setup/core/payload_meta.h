@@ -26,6 +26,7 @@ struct MetadataHooks {
   std::function<void(const std::string& message)> warn;
 };
 
+#ifndef _WIN32
 // Before extraction: every directory of the payload that is missing under
 // root_fd is created (mode 0700 until apply_payload_metadata sets its own).
 // An existing directory is kept; anything else in its place is an error.
@@ -48,6 +49,18 @@ int create_payload_directory(int root_fd, const PayloadItem& item, std::string* 
 int create_payload_link(int root_fd, const PayloadItem& item, std::string* error);
 int set_item_mode_and_time(int root_fd, const PayloadItem& item, uint32_t umask,
                            std::string* error);
+
+#else
+// Windows: the same steps below the root folder's name.  A reparse point
+// (junction or link) on the way is refused; there are no modes to set, and
+// links are left to the caller.
+int create_payload_directory(const std::string& root, const PayloadItem& item,
+                             const MetadataHooks& hooks, std::string* error);
+int create_payload_directories(const std::string& root, const SetupData& data,
+                               const MetadataHooks& hooks, std::string* error);
+int apply_payload_metadata(const std::string& root, const SetupData& data, uint32_t umask,
+                           const MetadataHooks& hooks, std::string* error);
+#endif
 
 // The process's umask, read without changing it for longer than the call.
 uint32_t current_umask();

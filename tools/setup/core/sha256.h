@@ -1,5 +1,7 @@
-// SHA-256, streaming, from OpenSSL's plain functions (which use the CPU's
-// SHA instructions where it has them, and add little to a static program).
+// SHA-256, streaming: from OpenSSL's plain functions on POSIX (which use the
+// CPU's SHA instructions where it has them, and add little to a static
+// program; sha256.cpp), from the system's bcrypt.dll on Windows
+// (sha256_bcrypt.cpp).
 #pragma once
 
 #include <array>
@@ -17,8 +19,8 @@ class Sha256 {
   std::array<uint8_t, 32> final();
 
  private:
-  // Room for OpenSSL's SHA256_CTX (112 bytes), kept opaque so that callers
-  // need no OpenSSL header.
+  // Room for OpenSSL's SHA256_CTX (112 bytes) or the system's handles, kept
+  // opaque so that callers need no OpenSSL or Windows header.
   alignas(8) unsigned char ctx_[128];
 };
 

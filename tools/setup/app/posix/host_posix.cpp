@@ -1,4 +1,4 @@
-#include "host.h"
+#include "../host.h"
 
 #include <signal.h>
 
@@ -6,7 +6,7 @@
 
 #include "raziza3z.h"
 #include "raziza3z_host.h"
-#include "ui.h"
+#include "../ui.h"
 
 namespace setup {
 
@@ -75,6 +75,10 @@ void host_stop() {
   rz_host_set_message_box(nullptr, nullptr);
   rz_host_set_window_proc(nullptr, nullptr);
   g_state.ui = nullptr;
+}
+
+void host_cancel() {
+  on_signal(0);
 }
 
 bool cancel_requested() {
