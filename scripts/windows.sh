@@ -155,7 +155,8 @@ qgexe=$b64/tools/qg.exe
 imports=$(x86_64-w64-mingw32-objdump -p "$qgexe" | sed -n 's/^\tDLL Name: //p' | tr '\n' ' ')
 for dll in $imports; do
   case "${dll,,}" in
-    kernel32.dll | user32.dll | advapi32.dll | msvcrt.dll | ole32.dll | oleaut32.dll | shell32.dll | wsock32.dll) ;;
+    kernel32.dll | user32.dll | advapi32.dll | bcrypt.dll | msvcrt.dll | ole32.dll | oleaut32.dll | \
+      shell32.dll | wsock32.dll) ;;
     *)
       echo "windows.sh: qg.exe imports $dll, not a system DLL" >&2
       exit 1
@@ -236,9 +237,18 @@ qg_exe installer.win extract "$installer" -d out-installer
 expect installer.win '^4 extracted, 0 skipped, 0 failed'
 diff -r "$qwork/in" "$qwork/out-installer"
 echo "qg.exe extract of $installer (packed by the Linux qg): identical files"
-qg_exe unavailable.win verify "$installer" || true
-expect unavailable.win 'qg.exe has no verify'
-echo "qg.exe verify: refused with its reason (no Windows SHA-256 in this build)"
+qg_exe verify.win verify "$installer"
+expect verify.win ': intact'
+# One changed byte in the archive part: an integrity failure (11).
+cp "$qwork/$installer" "$qwork/changed.exe"
+at=$("$qg" verify "$qwork/$installer" | sed -n 's/^archive .* at \([0-9]*\).*/\1/p')
+[ -n "$at" ] || { echo "windows.sh: no archive offset from qg verify" >&2; exit 1; }
+printf 'X' | dd of="$qwork/changed.exe" bs=1 seek=$((at + 40)) conv=notrunc status=none
+rc=0
+qg_exe changed.win verify changed.exe || rc=$?
+expect changed.win 'the archive part has changed'
+[ "$rc" = 11 ] || { echo "windows.sh: qg.exe verify of a changed installer: status $rc, not 11" >&2; exit 1; }
+echo "qg.exe verify: $installer intact, one changed byte refused (11)"
 # qg.exe get from a server on 127.0.0.1 (port chosen by the system).
 mkdir -p "$qwork/srv"
 cp "$work/in/sub/random.bin" "$qwork/srv/"

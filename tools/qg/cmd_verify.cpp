@@ -44,6 +44,13 @@ void print_layout(const qgsetup::VerifyResult& r) {
 int run_verify(const VerifyArgs& a) {
   qgsetup::VerifyOptions options;
   std::string error;
+#ifdef QGSETUP_NO_ED25519
+  // A key match proves nothing while the signature itself goes unchecked.
+  if (!a.key.empty())
+    return qg::fail(qg::kExitUsage,
+                    "--key needs an Ed25519 check, which this build does not have (use the "
+                    "Linux qg verify --key)");
+#endif
   if (!a.key.empty()) {
     if (qgsetup::read_public_key_pem(a.key, &options.required_key, &error))
       return qg::fail(qg::kExitFileError, error);
@@ -55,9 +62,12 @@ int run_verify(const VerifyArgs& a) {
   if (r.is_signed) std::printf("signed by key  %s\n", r.signer_fingerprint.c_str());
   if (failure != qgsetup::kVerifyOk)
     return qg::fail(exit_status(failure), a.file + ": " + r.message);
-  std::printf("%s: intact%s%s\n", a.file.c_str(),
-              r.is_signed ? (options.require_key ? ", signed by the required key" : ", signed")
-                          : ", not signed",
+  const char* signature = !r.is_signed ? ", not signed"
+                          : r.signature_unchecked
+                              ? ", signed (this build cannot check the signature)"
+                          : options.require_key ? ", signed by the required key"
+                                                : ", signed";
+  std::printf("%s: intact%s%s\n", a.file.c_str(), signature,
               r.authenticode ? "; with an Authenticode signature, which qg does not check" : "");
   return qg::kExitOk;
 }

@@ -3,9 +3,9 @@
 # Included from tools/CMakeLists.txt (qg_srcs and qgwriter are defined).
 #
 # Left out, each with a message when asked for (win32/unavailable_win32.cpp,
-# win32/installer_tools_win32.cpp): the installer writer and
-# verifier (pack --setup, verify: their SHA-256 and Ed25519 have no Windows
-# implementation in this build) and keygen (OpenSSL).  POSIX-only parts have Windows counterparts in this folder:
+# win32/installer_tools_win32.cpp): the installer writer (pack --setup: its
+# signing needs OpenSSL) and keygen (OpenSSL).  verify is in, with the
+# system's SHA-256 (bcrypt.dll) and without Ed25519, as in qg-setup.exe.  POSIX-only parts have Windows counterparts in this folder:
 # the console host (Ctrl-C through SetConsoleCtrlHandler), -j (one process).
 option(RZ_QG_WINDOWS "Build qg.exe in Windows builds" ON)
 if(NOT RZ_QG_WINDOWS OR NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -25,18 +25,20 @@ file(MAKE_DIRECTORY ${rz_cli11_dir})
 file(CREATE_LINK ${RZ_CLI11_HOST_DIR}/CLI ${rz_cli11_dir}/CLI SYMBOLIC)
 
 set(qg_win_srcs ${qg_srcs})
-foreach(posix_only terminal_host.cpp parallel.cpp installer_tools.cpp cmd_keygen.cpp cmd_verify.cpp)
+foreach(posix_only terminal_host.cpp parallel.cpp installer_tools.cpp cmd_keygen.cpp)
   list(REMOVE_ITEM qg_win_srcs ${CMAKE_CURRENT_SOURCE_DIR}/qg/${posix_only})
 endforeach()
 file(GLOB qg_win32_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/qg/win32/*.cpp)
-# The installer readers of the setup program's core: portable, no crypto.
+# The installer readers and the verifier of the setup program's core.
 set(qg_core ${CMAKE_CURRENT_SOURCE_DIR}/setup/core)
 set(qg_core_srcs ${qg_core}/anchor.cpp ${qg_core}/locate.cpp ${qg_core}/setup_data.cpp
-    ${qg_core}/file_reader.cpp ${qg_core}/pe_signing.cpp)
+    ${qg_core}/file_reader.cpp ${qg_core}/pe_signing.cpp ${qg_core}/verify.cpp
+    ${qg_core}/public_key.cpp ${qg_core}/sha256_bcrypt.cpp ${qg_core}/sha256_file.cpp)
 
 add_executable(qg ${qg_win_srcs} ${qg_win32_srcs} ${qg_core_srcs})
 target_compile_definitions(qg PRIVATE QG_VERSION="${PROJECT_VERSION}")
 target_include_directories(qg PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/qg ${qg_core} ${rz_cli11_dir})
-target_link_libraries(qg PRIVATE raziza3z_static qgwriter rz_warnings)
+target_compile_definitions(qg PRIVATE QGSETUP_NO_ED25519)
+target_link_libraries(qg PRIVATE raziza3z_static qgwriter rz_warnings bcrypt)
 target_link_options(qg PRIVATE -static -static-libgcc -static-libstdc++)
 install(TARGETS qg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

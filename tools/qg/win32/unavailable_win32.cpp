@@ -16,18 +16,11 @@ void add_unavailable(CLI::App& root, int& exit_code, const char* name, const cha
   cmd->callback([message, &exit_code] { exit_code = qg::fail(qg::kExitUsage, message); });
 }
 
-void add_verify(CLI::App& root, int& exit_code) {
-  add_unavailable(root, exit_code, "verify", "Check an installer without running it",
-                  "it needs SHA-256 and Ed25519, whose Windows implementations are not in this "
-                  "build (use the Linux qg verify)");
-}
-
 void add_keygen(CLI::App& root, int& exit_code) {
   add_unavailable(root, exit_code, "keygen", "Make an Ed25519 key pair for pack --sign",
                   "it needs OpenSSL, which this build does not carry (use the Linux qg keygen)");
 }
 
-qg::CommandRegistrar reg_verify(45, add_verify);
 qg::CommandRegistrar reg_keygen(46, add_keygen);
 
 }  // namespace
