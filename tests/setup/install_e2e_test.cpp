@@ -163,7 +163,7 @@ void flip(const std::string& path, uint64_t at) {
 // Where the installer's parts begin, from `qg verify`'s view of the file:
 // the stub ends where the setup data starts, the archive follows it.
 struct Parts {
-  uint64_t setup_data = 0, archive = 0, length = 0;
+  uint64_t anchor = 0, setup_data = 0, archive = 0, length = 0;
 };
 
 Parts parts_of(const std::string& installer) {
@@ -174,6 +174,8 @@ Parts parts_of(const std::string& installer) {
   std::string b(bytes.begin(), bytes.end());
   size_t at = b.rfind("QGSETUPD");
   p.setup_data = at == std::string::npos ? 0 : at;
+  size_t anchor = b.find("\x89QGSETUP-ANCH\r\n\x1a");
+  p.anchor = anchor == std::string::npos || anchor > p.setup_data ? 0 : anchor;
   size_t entry = b.find(std::string("QG\x03\x04", 4), p.setup_data);
   p.archive = entry == std::string::npos ? 0 : entry;
   return p;
@@ -184,6 +186,7 @@ TEST_F(SetupE2E, TamperedInstallersAreRefusedBeforeAnythingIsMade) {
   write_script(basic_script());
   ASSERT_EQ(pack().status, 0);
   Parts parts = parts_of(installer);
+  ASSERT_GT(parts.anchor, 0u);
   ASSERT_GT(parts.setup_data, 0u);
   ASSERT_GT(parts.archive, parts.setup_data);
   std::string good = tmp.path() + "/good.run";
@@ -193,7 +196,13 @@ TEST_F(SetupE2E, TamperedInstallersAreRefusedBeforeAnythingIsMade) {
     std::function<void(const std::string&)> damage;
     const char* says;
   } cases[] = {
-      {"byte in the stub", [&](const std::string& f) { flip(f, parts.setup_data / 2); },
+      // Bytes of the program that it does not execute: a changed byte of
+      // its code may make it misbehave before it can check itself.  The
+      // spare bytes of its anchor record, and its last byte (section
+      // headers, which a running program never reads).
+      {"byte in the stub's data", [&](const std::string& f) { flip(f, parts.anchor + 56); },
+       "setup program"},
+      {"last byte of the stub", [&](const std::string& f) { flip(f, parts.setup_data - 1); },
        "setup program"},
       {"byte in the setup data", [&](const std::string& f) { flip(f, parts.setup_data + 400); },
        "setup data"},
