@@ -35,8 +35,9 @@ void on_interrupt(int signal_number) {
   signal(signal_number, SIG_DFL);
 }
 
-// Reads one line from the terminal; false when there is none.
-bool ask_line(const std::string& question, std::string* line) {
+}  // namespace
+
+bool ask_terminal_line(const std::string& question, std::string* line) {
   int fd = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
   if (fd < 0) return false;
   if (::write(fd, question.data(), question.size()) < 0) {
@@ -52,55 +53,14 @@ bool ask_line(const std::string& question, std::string* line) {
   return true;
 }
 
-int32_t ask_yes_no_cancel(const std::string& text) {
-  if (g_host->answer == Answer::yes) return RZ_IDYES;
-  if (g_host->answer == Answer::no) return RZ_IDNO;
-  std::string line;
-  for (;;) {
-    if (!ask_line(text + " [y]es/[n]o/[c]ancel: ", &line)) return 0;
-    if (line == "y" || line == "Y" || line == "yes") return RZ_IDYES;
-    if (line == "n" || line == "N" || line == "no") return RZ_IDNO;
-    if (line == "c" || line == "C" || line == "cancel") return RZ_IDCANCEL;
-  }
-}
+namespace {
 
-int32_t ask_ok_cancel(const std::string& text) {
-  if (g_host->answer == Answer::yes) return RZ_IDOK;
-  if (g_host->answer == Answer::no) return RZ_IDCANCEL;
-  std::string line;
-  if (!ask_line(text + " [Enter]=OK, c=cancel: ", &line)) return 0;
-  return (line == "c" || line == "C" || line == "cancel") ? RZ_IDCANCEL : RZ_IDOK;
-}
-
-// The texts name files of the archive: shown with control characters
-// escaped.
-int32_t box(void*, RZ_HWND, const char* raw_text, const char* raw_caption, uint32_t style) {
-  end_progress_line(g_host);
-  std::string text = printable(raw_text), caption = printable(raw_caption);
-  switch (style & 0xF) {
-    case RZ_MB_YESNOCANCEL:
-      return ask_yes_no_cancel(text);
-    case RZ_MB_OKCANCEL:
-      return ask_ok_cancel(text);
-    default:
-      std::fprintf(stderr, "qg: %s%s%s\n", caption.c_str(), caption.empty() ? "" : ": ",
-                   text.c_str());
-      return RZ_IDOK;
-  }
+int32_t box(void*, RZ_HWND, const char* text, const char* caption, uint32_t style) {
+  return answer_box(g_host, text, caption, style);
 }
 
 void beep(void*, uint32_t) {
   if (::isatty(2)) std::fputc('\a', stderr);
-}
-
-void draw_bar(const std::string& label, long pct) {
-  pct = pct < 0 ? 0 : (pct > 100 ? 100 : pct);
-  char bar[41];
-  std::memset(bar, ' ', 40);
-  std::memset(bar, '#', static_cast<size_t>(pct * 40 / 100));
-  bar[40] = 0;
-  std::fprintf(stderr, "\r%-32.32s [%s] %3ld%%", label.c_str(), bar, pct);
-  std::fflush(stderr);
 }
 
 intptr_t window_proc(void*, RZ_HWND, uint32_t message, uintptr_t, intptr_t lparam) {
@@ -154,18 +114,6 @@ bool drain_cancel_messages(const TerminalHost& host) {
   while ((r = rz_host_take_message(&m)) > 0)
     if (m.message == host.cancel_message) seen = true;
   return seen || cancel_requested();
-}
-
-void draw_entry_bar(size_t done, size_t total) {
-  long pct = total ? static_cast<long>(done * 100 / total) : 100;
-  draw_bar(std::to_string(done) + " of " + std::to_string(total) + " entries", pct);
-}
-
-void end_progress_line(TerminalHost* host) {
-  if (host && host->progress_bar) {
-    std::fprintf(stderr, "\r%79s\r", "");
-    std::fflush(stderr);
-  }
 }
 
 bool read_password(const std::string& prompt, std::string* out) {

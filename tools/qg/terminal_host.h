@@ -56,4 +56,18 @@ void end_progress_line(TerminalHost* host);
 // Reads a password from the terminal without echo; false without a terminal.
 bool read_password(const std::string& prompt, std::string* out);
 
+// Shared by both hosts (terminal_prompts.cpp) ------------------------------
+
+// Writes the question to the terminal and reads one line typed after it
+// (each system's own); false when there is no terminal.
+bool ask_terminal_line(const std::string& question, std::string* line);
+
+// The library's box as a question on the terminal, unless host's answer
+// option answers it: returns the RZ_ID* of the answer, 0 when there is no
+// terminal to ask.  Other boxes are printed and return RZ_IDOK.
+int32_t answer_box(TerminalHost* host, const char* text, const char* caption, uint32_t style);
+
+// Draws the bar on stderr: label and percentage (clamped to 0-100).
+void draw_bar(const std::string& label, long pct);
+
 }  // namespace qg

@@ -25,16 +25,6 @@ UINT g_cancel_id = 0, g_progress_id = 0;
 HWND g_window = nullptr;
 void (*g_listener)(intptr_t) = nullptr;
 
-void draw_bar(const std::string& label, long pct) {
-  pct = pct < 0 ? 0 : (pct > 100 ? 100 : pct);
-  char bar[41];
-  std::memset(bar, ' ', 40);
-  std::memset(bar, '#', static_cast<size_t>(pct * 40 / 100));
-  bar[40] = 0;
-  std::fprintf(stderr, "\r%-32.32s [%s] %3ld%%", label.c_str(), bar, pct);
-  std::fflush(stderr);
-}
-
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == g_progress_id && g_progress_id != 0) {
     if (g_listener)
@@ -96,40 +86,8 @@ bool ask_line(const std::string& question, std::string* line, bool echo = true) 
   return true;
 }
 
-int32_t ask_yes_no_cancel(const std::string& text) {
-  if (g_host->answer == Answer::yes) return RZ_IDYES;
-  if (g_host->answer == Answer::no) return RZ_IDNO;
-  std::string line;
-  for (;;) {
-    if (!ask_line(text + " [y]es/[n]o/[c]ancel: ", &line)) return 0;
-    if (line == "y" || line == "Y" || line == "yes") return RZ_IDYES;
-    if (line == "n" || line == "N" || line == "no") return RZ_IDNO;
-    if (line == "c" || line == "C" || line == "cancel") return RZ_IDCANCEL;
-  }
-}
-
-int32_t ask_ok_cancel(const std::string& text) {
-  if (g_host->answer == Answer::yes) return RZ_IDOK;
-  if (g_host->answer == Answer::no) return RZ_IDCANCEL;
-  std::string line;
-  if (!ask_line(text + " [Enter]=OK, c=cancel: ", &line)) return 0;
-  return (line == "c" || line == "C" || line == "cancel") ? RZ_IDCANCEL : RZ_IDOK;
-}
-
-// Answers the library's boxes on the console instead of showing a window.
-int32_t box(void*, RZ_HWND, const char* raw_text, const char* raw_caption, uint32_t style) {
-  end_progress_line(g_host);
-  std::string text = printable(raw_text), caption = printable(raw_caption);
-  switch (style & 0xF) {
-    case RZ_MB_YESNOCANCEL:
-      return ask_yes_no_cancel(text);
-    case RZ_MB_OKCANCEL:
-      return ask_ok_cancel(text);
-    default:
-      std::fprintf(stderr, "qg: %s%s%s\n", caption.c_str(), caption.empty() ? "" : ": ",
-                   text.c_str());
-      return RZ_IDOK;
-  }
+int32_t box(void*, RZ_HWND, const char* text, const char* caption, uint32_t style) {
+  return answer_box(g_host, text, caption, style);
 }
 
 void beep(void*, uint32_t) {
@@ -184,16 +142,8 @@ bool drain_cancel_messages(const TerminalHost& host) {
   return seen || cancel_requested();
 }
 
-void draw_entry_bar(size_t done, size_t total) {
-  long pct = total ? static_cast<long>(done * 100 / total) : 100;
-  draw_bar(std::to_string(done) + " of " + std::to_string(total) + " entries", pct);
-}
-
-void end_progress_line(TerminalHost* host) {
-  if (host && host->progress_bar) {
-    std::fprintf(stderr, "\r%79s\r", "");
-    std::fflush(stderr);
-  }
+bool ask_terminal_line(const std::string& question, std::string* line) {
+  return ask_line(question, line, true);
 }
 
 bool read_password(const std::string& prompt, std::string* out) {
