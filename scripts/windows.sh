@@ -48,7 +48,7 @@ step "raziza3z.dll and the test programs for x86_64"
 # is not built for Windows.
 suites="test_win32 test_codec test_platform test_archive test_frame test_script test_tools"
 cmake -S . -B "$b64" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_TOOLS=ON >"$b64/configure.log" 2>&1 ||
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRZ_TOOLS=ON -DRZ_SETUP=ON >"$b64/configure.log" 2>&1 ||
   { cat "$b64/configure.log"; exit 1; }
 # shellcheck disable=SC2086
 cmake --build "$b64" --target raziza3z rz_host_extract qg $suites test_c_header -j"$jobs"
@@ -274,7 +274,7 @@ server_pid=""
 echo "qg.exe get: a file from 127.0.0.1 byte for byte; a 404 is status 7 and saves nothing"
 
 step "the Windows setup program: qg-setup.exe for i686 (built) and x86_64 (run under wine64)"
-cmake -S . -B "$b32" -DRZ_TOOLS=ON >"$b32/configure-setup.log" 2>&1 ||
+cmake -S . -B "$b32" -DRZ_TOOLS=ON -DRZ_SETUP=ON >"$b32/configure-setup.log" 2>&1 ||
   { cat "$b32/configure-setup.log"; exit 1; }
 cmake --build "$b32" --target qg-setup -j"$jobs"
 cmake --build "$b64" --target qg-setup -j"$jobs"
