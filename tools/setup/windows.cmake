@@ -1,20 +1,25 @@
 # qg-setup.exe: the setup program for Windows (MinGW builds).  The library
 # is linked in statically, and libgcc and libstdc++ too, so an installer
-# needs only system DLLs.  SHA-256 comes from the system (bcrypt.dll); no
-# Ed25519 implementation is linked, so such a build relies on the file's
-# Authenticode signature and refuses --require-key.  Neither qg nor the
-# packer is built for Windows.
+# needs only system DLLs.  SHA-256 comes from the system (bcrypt.dll);
+# Ed25519 from a static libgcrypt (cmake/windows-gcrypt.cmake), without
+# which the program relies on the file's Authenticode signature and refuses
+# --require-key.  Neither qg nor the packer is built here (qg.exe is
+# tools/qg/win32/qg_windows.cmake).
+include(${PROJECT_SOURCE_DIR}/cmake/windows-gcrypt.cmake)
 file(GLOB setup_core_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/core/*.cpp)
 file(GLOB setup_pack_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/core/pack*.cpp
      ${CMAKE_CURRENT_SOURCE_DIR}/core/sign*.cpp)
-list(REMOVE_ITEM setup_core_srcs ${setup_pack_srcs} ${CMAKE_CURRENT_SOURCE_DIR}/core/sha256.cpp)
+list(REMOVE_ITEM setup_core_srcs ${setup_pack_srcs} ${CMAKE_CURRENT_SOURCE_DIR}/core/sha256.cpp
+     ${CMAKE_CURRENT_SOURCE_DIR}/core/ed25519_sodium.cpp)
+if(NOT RZ_HAVE_GCRYPT)
+  list(FILTER setup_core_srcs EXCLUDE REGEX "_gcrypt\\.cpp$")
+endif()
 file(GLOB setup_app_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp
      ${CMAKE_CURRENT_SOURCE_DIR}/app/win32/*.cpp)
 
 add_library(qgsetup_core STATIC ${setup_core_srcs})
 target_include_directories(qgsetup_core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/core ${PROJECT_SOURCE_DIR}/include)
-target_compile_definitions(qgsetup_core PUBLIC QGSETUP_NO_ED25519)
-target_link_libraries(qgsetup_core PUBLIC bcrypt PRIVATE rz_warnings)
+target_link_libraries(qgsetup_core PUBLIC bcrypt rz_gcrypt PRIVATE rz_warnings)
 
 enable_language(RC)
 add_executable(qg-setup WIN32 ${setup_app_srcs} ${CMAKE_CURRENT_SOURCE_DIR}/app/win32/qg-setup.rc)

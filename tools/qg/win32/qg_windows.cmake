@@ -34,11 +34,14 @@ set(qg_core ${CMAKE_CURRENT_SOURCE_DIR}/setup/core)
 set(qg_core_srcs ${qg_core}/anchor.cpp ${qg_core}/locate.cpp ${qg_core}/setup_data.cpp
     ${qg_core}/file_reader.cpp ${qg_core}/pe_signing.cpp ${qg_core}/verify.cpp
     ${qg_core}/public_key.cpp ${qg_core}/sha256_bcrypt.cpp ${qg_core}/sha256_file.cpp)
+include(${PROJECT_SOURCE_DIR}/cmake/windows-gcrypt.cmake)
+if(RZ_HAVE_GCRYPT)
+  list(APPEND qg_core_srcs ${qg_core}/ed25519_gcrypt.cpp)
+endif()
 
 add_executable(qg ${qg_win_srcs} ${qg_win32_srcs} ${qg_core_srcs})
 target_compile_definitions(qg PRIVATE QG_VERSION="${PROJECT_VERSION}")
 target_include_directories(qg PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/qg ${qg_core} ${rz_cli11_dir})
-target_compile_definitions(qg PRIVATE QGSETUP_NO_ED25519)
-target_link_libraries(qg PRIVATE raziza3z_static qgwriter rz_warnings bcrypt)
+target_link_libraries(qg PRIVATE raziza3z_static qgwriter rz_warnings bcrypt rz_gcrypt)
 target_link_options(qg PRIVATE -static -static-libgcc -static-libstdc++)
 install(TARGETS qg RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

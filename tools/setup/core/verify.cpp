@@ -1,10 +1,6 @@
 // Verification of an installer: one sequential pass over the file with a
 // fixed buffer (no mapping of the whole file), digests with the integrity
 // slot left out, the archive's CRC-32 through the library, the signature.
-#ifndef QGSETUP_NO_ED25519
-#include <sodium.h>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -13,6 +9,7 @@
 #endif
 #include <vector>
 
+#include "ed25519.h"
 #include "file_reader.h"
 #include "installer.h"
 #include "pe_signing.h"
@@ -224,11 +221,7 @@ int check_signature(const IntegritySlot& s, const Digest& file_digest, const Ver
     (void)file_digest;
     r->signature_unchecked = true;
 #else
-    // No sodium_init(): Ed25519 verification makes no run-time choice of
-    // implementation, and sodium_init() would link every primitive's
-    // (chacha, salsa, poly1305, blake2b, argon2) into the setup program.
-    if (crypto_sign_ed25519_verify_detached(s.signature.data(), file_digest.data(),
-                                            file_digest.size(), s.public_key.data()) != 0)
+    if (ed25519_verify(s.signature, file_digest.data(), file_digest.size(), s.public_key))
       return set(r, kVerifySignatureBad,
                  "the signature does not verify (key " + r->signer_fingerprint + ")");
 #endif

@@ -346,9 +346,17 @@ std::string help_notes() {
          "  /PASSWORDFILE=FILE    --password-file FILE\n"
          "  /UNINSTALL            --uninstall\n"
          "  /?                    --help\n"
-         "--progress-fd is not offered on Windows.  This build does not check Ed25519\n"
+         "--progress-fd is not offered on Windows.  "
+#ifdef QGSETUP_NO_ED25519
+         "This build does not check Ed25519\n"
          "signatures: it relies on the file's Authenticode signature alone, and\n"
-         "--require-key is refused.  Without elevation the default folder is\n"
+         "--require-key is refused.  "
+#else
+         "The Ed25519 signature is checked\n"
+         "as on Linux, and --require-key refuses an unsigned file or another key\n"
+         "(status 11); an Authenticode signature is left to Windows.  "
+#endif
+         "Without elevation the default folder is\n"
          "%LOCALAPPDATA%\\Programs\\PRODUCT.  cmd.exe does not wait for a windowed\n"
          "program: use \"start /wait setup.exe ...\" there to see the exit status.\n";
 }
