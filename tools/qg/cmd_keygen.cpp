@@ -18,8 +18,14 @@ void add_keygen(CLI::App& root, int& exit_code) {
       exit_code = qg::fail(qg::kExitFileError, error);
       return;
     }
-    std::printf("wrote %s.pem (private, mode 0600) and %s.pub.pem\nkey fingerprint %s\n",
-                name->c_str(), name->c_str(), fingerprint.c_str());
+#ifdef _WIN32
+    // The private key file takes the folder's permissions: no mode to show.
+    const char* kind = "private";
+#else
+    const char* kind = "private, mode 0600";
+#endif
+    std::printf("wrote %s.pem (%s) and %s.pub.pem\nkey fingerprint %s\n", name->c_str(), kind,
+                name->c_str(), fingerprint.c_str());
     exit_code = qg::kExitOk;
   });
 }

@@ -1,4 +1,5 @@
-// qg pack --setup and the installer hooks of list, test and extract.
+// The installer hooks of list, test and extract, and the default setup
+// program of pack --setup (setup_pack_cmd.cpp).
 #include "installer_tools.h"
 
 #include <fcntl.h>
@@ -17,8 +18,6 @@
 
 namespace qg {
 
-namespace {
-
 // qg-setup beside this qg: the build tree and the installed layout both
 // put them in one folder.
 std::string default_stub() {
@@ -28,6 +27,8 @@ std::string default_stub() {
   std::string path(self, static_cast<size_t>(n));
   return path.substr(0, path.rfind('/') + 1) + "qg-setup";
 }
+
+namespace {
 
 // Reads an installer's layout and setup data: 0 read, 1 not an installer
 // (no anchor, or no setup data where it points: a plain archive that stores
@@ -47,43 +48,6 @@ int read_installer(const std::string& path, qgsetup::InstallerLayout* layout,
 }
 
 }  // namespace
-
-void add_setup_pack_options(CLI::App* cmd, SetupPackArgs* a) {
-  cmd->add_option("--setup", a->script,
-                  "Write an installer: this install script, the setup program and the inputs "
-                  "(keeps modes, links, empty folders and times)");
-  cmd->add_option("--stub", a->stub,
-                  "With --setup: the setup program to use (default: qg-setup beside qg)");
-  cmd->add_option("--sign", a->sign, "With --setup: sign with this Ed25519 private key (PEM)");
-  cmd->add_flag("--dereference", a->dereference,
-                "With --setup: pack a link that leads outside its folder as what it points to");
-}
-
-int run_pack_setup(const std::vector<std::string>& inputs, const std::string& output, int level,
-                   const std::string* password, uint64_t volume_size, const std::string& sfx,
-                   const SetupPackArgs& a) {
-  if (volume_size || !sfx.empty())
-    return fail(kExitUsage, "--setup writes one installer file: no --volume-size or --sfx");
-  qgsetup::PackSetupOptions o;
-  o.inputs = inputs;
-  o.output = output;
-  o.script = a.script;
-  o.stub = a.stub.empty() ? default_stub() : a.stub;
-  o.sign_key = a.sign;
-  o.dereference = a.dereference;
-  o.level = level;
-  if (password) o.password = *password;
-  qgsetup::PackSetupReport report;
-  std::string error;
-  int r = qgsetup::pack_installer(o, &report, &error);
-  for (const std::string& w : report.warnings) warn(w);
-  if (r) return fail(kExitSomeFailed, error + " (nothing written)");
-  std::printf("%u files, %u folders, %u links: installer %s, %llu bytes\n", report.files,
-              report.directories, report.links, output.c_str(),
-              static_cast<unsigned long long>(report.size));
-  if (!report.fingerprint.empty()) std::printf("signed by key %s\n", report.fingerprint.c_str());
-  return kExitOk;
-}
 
 int prepare_plain_pack(const std::vector<std::string>& inputs, const SetupPackArgs& a) {
   if (!a.stub.empty() || !a.sign.empty() || a.dereference)

@@ -24,6 +24,10 @@ int run_pack_setup(const std::vector<std::string>& inputs, const std::string& ou
                    const std::string* password, uint64_t volume_size, const std::string& sfx,
                    const SetupPackArgs& args);
 
+// The setup program that pack --setup uses without --stub: the one beside
+// this program.
+std::string default_stub();
+
 // Before a plain `qg pack`: refuses the installer-only options, and warns
 // about what the plain format does not keep.  Returns 0 or an exit status.
 int prepare_plain_pack(const std::vector<std::string>& inputs, const SetupPackArgs& args);

@@ -1,7 +1,12 @@
 // The installer hooks of qg.exe: list, test and extract find the archive of
-// an installer from its anchor as on POSIX.  Writing installers needs the
-// setup program core's SHA-256 and signing, which this Windows build does
-// not carry yet, so pack --setup says so.
+// an installer from its anchor as on POSIX; pack --setup takes the
+// qg-setup.exe beside qg.exe by default.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -13,19 +18,14 @@
 
 namespace qg {
 
-void add_setup_pack_options(CLI::App* cmd, SetupPackArgs* a) {
-  cmd->add_option("--setup", a->script, "Write an installer (not available in qg.exe)");
-  cmd->add_option("--stub", a->stub, "With --setup: the setup program to use");
-  cmd->add_option("--sign", a->sign, "With --setup: sign with this Ed25519 private key (PEM)");
-  cmd->add_flag("--dereference", a->dereference,
-                "With --setup: pack a link that leads outside its folder as what it points to");
-}
-
-int run_pack_setup(const std::vector<std::string>&, const std::string&, int, const std::string*,
-                   uint64_t, const std::string&, const SetupPackArgs&) {
-  return fail(kExitUsage,
-              "qg.exe cannot write installers: --setup needs the installer's SHA-256, whose "
-              "Windows implementation is not in this build (use the Linux qg; nothing written)");
+// qg-setup.exe beside this qg.exe, as the build tree and an installation
+// put them.
+std::string default_stub() {
+  char self[MAX_PATH + 1];
+  DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
+  if (n == 0 || n >= sizeof self) return "qg-setup.exe";
+  std::string path(self, n);
+  return path.substr(0, path.find_last_of("\\/") + 1) + "qg-setup.exe";
 }
 
 int prepare_plain_pack(const std::vector<std::string>&, const SetupPackArgs& a) {

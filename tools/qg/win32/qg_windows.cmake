@@ -2,10 +2,12 @@
 # the run-time libraries linked in, so that it needs only system DLLs.
 # Included from tools/CMakeLists.txt (qg_srcs and qgwriter are defined).
 #
-# Left out, each with a message when asked for (win32/unavailable_win32.cpp,
-# win32/installer_tools_win32.cpp): the installer writer (pack --setup: its
-# signing needs OpenSSL) and keygen (OpenSSL).  verify is in, with the
-# system's SHA-256 (bcrypt.dll) and without Ed25519, as in qg-setup.exe.  POSIX-only parts have Windows counterparts in this folder:
+# verify, keygen and pack --setup [--sign] work as on POSIX, with the
+# system's SHA-256 (bcrypt.dll) and Ed25519 from a static libgcrypt
+# (cmake/windows-gcrypt.cmake); key files are the same PEM bytes as
+# OpenSSL's.  Configured without libgcrypt, keygen and pack --setup say
+# they are unavailable (win32/unavailable_win32.cpp) and verify refuses
+# --key.  POSIX-only parts have Windows counterparts in this folder:
 # the console host (Ctrl-C through SetConsoleCtrlHandler), -j (one process).
 option(RZ_QG_WINDOWS "Build qg.exe in Windows builds" ON)
 if(NOT RZ_QG_WINDOWS OR NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -25,7 +27,7 @@ file(MAKE_DIRECTORY ${rz_cli11_dir})
 file(CREATE_LINK ${RZ_CLI11_HOST_DIR}/CLI ${rz_cli11_dir}/CLI SYMBOLIC)
 
 set(qg_win_srcs ${qg_srcs})
-foreach(posix_only terminal_host.cpp parallel.cpp installer_tools.cpp cmd_keygen.cpp)
+foreach(posix_only terminal_host.cpp parallel.cpp installer_tools.cpp)
   list(REMOVE_ITEM qg_win_srcs ${CMAKE_CURRENT_SOURCE_DIR}/qg/${posix_only})
 endforeach()
 file(GLOB qg_win32_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/qg/win32/*.cpp)
@@ -33,10 +35,18 @@ file(GLOB qg_win32_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/qg/win32/*
 set(qg_core ${CMAKE_CURRENT_SOURCE_DIR}/setup/core)
 set(qg_core_srcs ${qg_core}/anchor.cpp ${qg_core}/locate.cpp ${qg_core}/setup_data.cpp
     ${qg_core}/file_reader.cpp ${qg_core}/pe_signing.cpp ${qg_core}/verify.cpp
-    ${qg_core}/public_key.cpp ${qg_core}/sha256_bcrypt.cpp ${qg_core}/sha256_file.cpp)
+    ${qg_core}/public_key.cpp ${qg_core}/pem.cpp ${qg_core}/sha256_bcrypt.cpp
+    ${qg_core}/sha256_file.cpp)
 include(${PROJECT_SOURCE_DIR}/cmake/windows-gcrypt.cmake)
 if(RZ_HAVE_GCRYPT)
-  list(APPEND qg_core_srcs ${qg_core}/ed25519_gcrypt.cpp)
+  # Ed25519 through libgcrypt: verify --key, keygen, and the packer with its
+  # signing (pack --setup).
+  list(APPEND qg_core_srcs ${qg_core}/ed25519_gcrypt.cpp ${qg_core}/sign_gcrypt.cpp
+       ${qg_core}/pack_setup.cpp ${qg_core}/pack_scan.cpp ${qg_core}/payload_meta.cpp)
+  list(REMOVE_ITEM qg_win32_srcs ${CMAKE_CURRENT_SOURCE_DIR}/qg/win32/unavailable_win32.cpp)
+else()
+  list(REMOVE_ITEM qg_win_srcs ${CMAKE_CURRENT_SOURCE_DIR}/qg/cmd_keygen.cpp
+       ${CMAKE_CURRENT_SOURCE_DIR}/qg/setup_pack_cmd.cpp)
 endif()
 
 add_executable(qg ${qg_win_srcs} ${qg_win32_srcs} ${qg_core_srcs})

@@ -14,6 +14,52 @@ namespace qgsetup {
 
 namespace {
 
+#ifdef _WIN32
+// 64-bit sizes and times.  Windows has no symbolic links for the walk:
+// whatever a junction or link leads to is packed as what it is.
+using Stat = struct _stat64;
+int stat_of(const std::string& path, Stat* st) {
+  return ::_stat64(path.c_str(), st);
+}
+int lstat_of(const std::string& path, Stat* st) {
+  return ::_stat64(path.c_str(), st);
+}
+#else
+using Stat = struct stat;
+int stat_of(const std::string& path, Stat* st) {
+  return ::stat(path.c_str(), st);
+}
+int lstat_of(const std::string& path, Stat* st) {
+  return ::lstat(path.c_str(), st);
+}
+#endif
+
+// What identifies a folder being walked, to find link cycles: device and
+// inode; on Windows, which has no inode numbers, its path.
+std::string folder_id(const std::string& disk, const Stat& st) {
+#ifdef _WIN32
+  (void)st;
+  return disk;
+#else
+  (void)disk;
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+#endif
+}
+
+// The mode recorded for an item.  Windows keeps no POSIX modes: folders and
+// programs (what the system calls executable) get 0755, other files 0644,
+// without the write bits when read-only; the group and others never get
+// the owner's write bit that the system reports for them.
+uint32_t mode_of(const Stat& st) {
+#ifdef _WIN32
+  bool dir = (st.st_mode & _S_IFDIR) != 0;
+  uint32_t mode = dir || (st.st_mode & _S_IEXEC) ? 0755 : 0644;
+  return st.st_mode & _S_IWRITE ? mode : mode & ~0222u;
+#else
+  return static_cast<uint32_t>(st.st_mode) & 07777;
+#endif
+}
+
 int fail(std::string* error, const std::string& message) {
   if (error) *error = message;
   return 1;
@@ -34,13 +80,12 @@ struct Walker {
   int64_t latest = INT64_MAX;
   std::vector<ScannedItem>* out = nullptr;
   std::vector<std::string>* warnings = nullptr;
-  std::set<std::string> seen;                      // paths already recorded
-  std::set<std::pair<dev_t, ino_t>> open_folders;  // folders being walked (link cycles)
+  std::set<std::string> seen;          // paths already recorded
+  std::set<std::string> open_folders;  // folders being walked (folder_id: link cycles)
 
   int folder(const std::string& disk, const std::string& rel, std::string* error);
   int item(const std::string& disk, const std::string& rel, std::string* error);
-  int record(const std::string& disk, const std::string& rel, const struct stat& st,
-             std::string* error);
+  int record(const std::string& disk, const std::string& rel, const Stat& st, std::string* error);
 };
 
 // Sorted names of a folder (bytes order), without "." and "..".
@@ -70,8 +115,11 @@ int Walker::folder(const std::string& disk, const std::string& rel, std::string*
 }
 
 int Walker::item(const std::string& disk, const std::string& rel, std::string* error) {
-  struct stat st;
-  if (::lstat(disk.c_str(), &st) != 0) return fail(error, "cannot read " + disk);
+  Stat st;
+  if (lstat_of(disk, &st) != 0) return fail(error, "cannot read " + disk);
+#ifdef _WIN32
+  return record(disk, rel, st, error);
+#else
   if (!S_ISLNK(st.st_mode)) return record(disk, rel, st, error);
   std::vector<char> buf(static_cast<size_t>(kMaxPathBytes) + 1);
   ssize_t n = ::readlink(disk.c_str(), buf.data(), buf.size());
@@ -92,12 +140,13 @@ int Walker::item(const std::string& disk, const std::string& rel, std::string* e
   }
   if (!dereference)
     return fail(error, why + " (use --dereference to pack what it points to instead)");
-  if (::stat(disk.c_str(), &st) != 0)
+  if (stat_of(disk, &st) != 0)
     return fail(error, "the link " + rel + " -> " + target + " points to nothing");
   return record(disk, rel, st, error);
+#endif
 }
 
-int Walker::record(const std::string& disk, const std::string& rel, const struct stat& st,
+int Walker::record(const std::string& disk, const std::string& rel, const Stat& st,
                    std::string* error) {
   bool dir = S_ISDIR(st.st_mode);
   if (!dir && !S_ISREG(st.st_mode)) {
@@ -110,7 +159,7 @@ int Walker::record(const std::string& disk, const std::string& rel, const struct
   }
   ScannedItem s;
   s.item.kind = dir ? ItemKind::directory : ItemKind::file;
-  s.item.mode = static_cast<uint32_t>(st.st_mode) & 07777;
+  s.item.mode = mode_of(st);
   if (s.item.mode & 06000) {
     warnings->push_back("dropped the set-user-ID/set-group-ID bit of " + rel);
     s.item.mode &= 01777;
@@ -120,17 +169,25 @@ int Walker::record(const std::string& disk, const std::string& rel, const struct
   s.source = disk;
   out->push_back(std::move(s));
   if (!dir) return 0;
-  auto id = std::make_pair(st.st_dev, st.st_ino);
+  std::string id = folder_id(disk, st);
   if (!open_folders.insert(id).second) return fail(error, "links make a loop at " + rel);
   int r = folder(disk, rel, error);
   open_folders.erase(id);
   return r;
 }
 
+bool is_separator(char c) {
+#ifdef _WIN32
+  return c == '/' || c == '\\';
+#else
+  return c == '/';
+#endif
+}
+
 std::string base_name(const std::string& path) {
   std::string p = path;
-  while (p.size() > 1 && p.back() == '/') p.pop_back();
-  size_t slash = p.rfind('/');
+  while (p.size() > 1 && is_separator(p.back())) p.pop_back();
+  size_t slash = p.find_last_of(is_separator('\\') ? "/\\" : "/");
   return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
@@ -145,13 +202,14 @@ int scan_payload(const std::vector<std::string>& inputs, bool dereference,
   w.out = out;
   w.warnings = warnings;
   for (const std::string& in : inputs) {
-    struct stat st;
-    if (::stat(in.c_str(), &st) != 0) return fail(error, "no such file or folder: " + in);
+    Stat st;
+    if (stat_of(in, &st) != 0) return fail(error, "no such file or folder: " + in);
     int r;
     if (S_ISDIR(st.st_mode)) {
-      w.open_folders.insert({st.st_dev, st.st_ino});
+      std::string id = folder_id(in, st);
+      w.open_folders.insert(id);
       r = w.folder(in, "", error);
-      w.open_folders.erase({st.st_dev, st.st_ino});
+      w.open_folders.erase(id);
     } else {
       std::string name = base_name(in);
       if (name.find('\\') != std::string::npos)
@@ -173,8 +231,8 @@ std::vector<std::string> plain_pack_losses(const std::vector<std::string>& input
   w.warnings = &ignored;
   unsigned exec = 0, links = 0, empty = 0, seconds = 0;
   for (const std::string& in : inputs) {
-    struct stat st;
-    if (::stat(in.c_str(), &st) != 0) continue;
+    Stat st;
+    if (stat_of(in, &st) != 0) continue;
     std::vector<ScannedItem> some;
     w.out = &some;
     w.seen.clear();
@@ -191,7 +249,12 @@ std::vector<std::string> plain_pack_losses(const std::vector<std::string>& input
       // The archive's time keeps seconds in steps of 4, in local time.
       std::time_t t = static_cast<std::time_t>(it.mtime);
       std::tm local{};
-      if (it.kind == ItemKind::file && localtime_r(&t, &local) && local.tm_sec % 4) ++seconds;
+#ifdef _WIN32
+      bool known = localtime_s(&local, &t) == 0;
+#else
+      bool known = localtime_r(&t, &local) != nullptr;
+#endif
+      if (it.kind == ItemKind::file && known && local.tm_sec % 4) ++seconds;
     }
   }
   auto count = [](unsigned n, const char* what) { return std::to_string(n) + what; };

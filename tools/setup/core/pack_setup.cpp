@@ -4,6 +4,14 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <io.h>
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -14,6 +22,7 @@
 #include <iterator>
 
 #include "anchor.h"
+#include "file_reader.h"
 #include "installer.h"
 #include "payload_meta.h"
 #include "pe_signing.h"
@@ -189,13 +198,48 @@ int seed_of(const SetupData& data, const std::vector<qgw::Entry>& entries, uint3
   return 0;
 }
 
+// Writes `size` bytes at `offset` of an existing file and flushes them to
+// the disk.  Returns 0 or 1.
 int write_at(const std::string& path, uint64_t offset, const void* data, size_t size) {
+#ifdef _WIN32
+  if (size > 0x7FFFFFFF || offset > INT64_MAX) return 1;
+  int fd = ::_open(path.c_str(), _O_WRONLY | _O_BINARY);
+  if (fd < 0) return 1;
+  bool ok =
+      ::_lseeki64(fd, static_cast<int64_t>(offset), SEEK_SET) == static_cast<int64_t>(offset) &&
+      ::_write(fd, data, static_cast<unsigned>(size)) == static_cast<int>(size);
+  ok = ::_commit(fd) == 0 && ok;
+  ok = ::_close(fd) == 0 && ok;
+#else
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) return 1;
   bool ok = ::pwrite(fd, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
   ok = ::fsync(fd) == 0 && ok;
   ok = ::close(fd) == 0 && ok;
+#endif
   return ok ? 0 : 1;
+}
+
+// The length of a file (64-bit everywhere).  Returns 0 or 1.
+int length_of(const std::string& path, uint64_t* length) {
+  FileReader in;
+  int64_t n = in.open(path) ? -1 : in.length();
+  if (n < 0) return 1;
+  *length = static_cast<uint64_t>(n);
+  return 0;
+}
+
+// Puts the finished temporary file in place of `to`, replacing what is
+// there (rename does not on Windows).  Returns 0 or 1.
+int move_into_place(const std::string& from, const std::string& to) {
+#ifdef _WIN32
+  return ::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : 1;
+#else
+  mode_t mode = static_cast<mode_t>(0777 & ~current_umask());
+  return ::chmod(from.c_str(), mode) == 0 && ::rename(from.c_str(), to.c_str()) == 0 ? 0 : 1;
+#endif
 }
 
 // Fills the integrity slot of the written file: digests, CRC, signature.
@@ -275,16 +319,15 @@ int write_installer(const PackSetupOptions& o, Plan& p, const std::string& temp,
   opt.stub = p.stub;
   opt.stub.insert(opt.stub.end(), setup.begin(), setup.end());
   if (qgw::write_archive(temp, p.entries, opt, nullptr, error)) return 1;
-  struct stat st;
-  if (::stat(temp.c_str(), &st) != 0) return fail(error, "cannot read back " + temp);
+  uint64_t length = 0;
+  if (length_of(temp, &length)) return fail(error, "cannot read back " + temp);
   if (p.pe.present) {
-    if (append_end_marker(temp, static_cast<uint64_t>(st.st_size)))
-      return fail(error, "cannot write " + temp);
-    if (::stat(temp.c_str(), &st) != 0) return fail(error, "cannot read back " + temp);
+    if (append_end_marker(temp, length)) return fail(error, "cannot write " + temp);
+    if (length_of(temp, &length)) return fail(error, "cannot read back " + temp);
   }
   InstallerLayout l;
   l.pe = p.pe;
-  l.file_length = l.recorded_length = static_cast<uint64_t>(st.st_size);
+  l.file_length = l.recorded_length = length;
   l.setup_data_offset = p.stub.size();
   l.setup_data_length = setup.size();
   l.archive_offset = l.setup_data_offset + l.setup_data_length;
@@ -357,9 +400,7 @@ int pack_installer(const PackSetupOptions& o, PackSetupReport* report, std::stri
   if (fd < 0) return fail(error, "cannot create a temporary file beside " + o.output);
   ::close(fd);
   int r = write_installer(o, p, temp, report, error);
-  mode_t mode = static_cast<mode_t>(0777 & ~current_umask());
-  if (r == 0 && (::chmod(temp.c_str(), mode) != 0 || ::rename(temp.c_str(), o.output.c_str()) != 0))
-    r = fail(error, "cannot write " + o.output);
+  if (r == 0 && move_into_place(temp, o.output)) r = fail(error, "cannot write " + o.output);
   if (r) ::unlink(temp.c_str());
   return r;
 }

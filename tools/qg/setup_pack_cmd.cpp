@@ -1,0 +1,61 @@
+// qg pack --setup: an installer from the inputs, an install script and the
+// setup program, signed with --sign.  Shared by qg and qg.exe; each finds
+// its default setup program itself (default_stub).
+#include <cstdio>
+
+#include "commands.h"
+#include "exit_codes.h"
+#include "installer_tools.h"
+#include "pack_setup.h"
+
+namespace qg {
+
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kStubHelp =
+    "With --setup: the setup program to use (default: qg-setup.exe beside qg.exe)";
+#else
+constexpr const char* kStubHelp =
+    "With --setup: the setup program to use (default: qg-setup beside qg)";
+#endif
+
+}  // namespace
+
+void add_setup_pack_options(CLI::App* cmd, SetupPackArgs* a) {
+  cmd->add_option("--setup", a->script,
+                  "Write an installer: this install script, the setup program and the inputs "
+                  "(keeps modes, links, empty folders and times)");
+  cmd->add_option("--stub", a->stub, kStubHelp);
+  cmd->add_option("--sign", a->sign, "With --setup: sign with this Ed25519 private key (PEM)");
+  cmd->add_flag("--dereference", a->dereference,
+                "With --setup: pack a link that leads outside its folder as what it points to");
+}
+
+int run_pack_setup(const std::vector<std::string>& inputs, const std::string& output, int level,
+                   const std::string* password, uint64_t volume_size, const std::string& sfx,
+                   const SetupPackArgs& a) {
+  if (volume_size || !sfx.empty())
+    return fail(kExitUsage, "--setup writes one installer file: no --volume-size or --sfx");
+  qgsetup::PackSetupOptions o;
+  o.inputs = inputs;
+  o.output = output;
+  o.script = a.script;
+  o.stub = a.stub.empty() ? default_stub() : a.stub;
+  o.sign_key = a.sign;
+  o.dereference = a.dereference;
+  o.level = level;
+  if (password) o.password = *password;
+  qgsetup::PackSetupReport report;
+  std::string error;
+  int r = qgsetup::pack_installer(o, &report, &error);
+  for (const std::string& w : report.warnings) warn(w);
+  if (r) return fail(kExitSomeFailed, error + " (nothing written)");
+  std::printf("%u files, %u folders, %u links: installer %s, %llu bytes\n", report.files,
+              report.directories, report.links, output.c_str(),
+              static_cast<unsigned long long>(report.size));
+  if (!report.fingerprint.empty()) std::printf("signed by key %s\n", report.fingerprint.c_str());
+  return kExitOk;
+}
+
+}  // namespace qg
