@@ -11,7 +11,8 @@ packages=(
   g++-multilib lib32z1-dev qemu-user
   liblnk-utils desktop-file-utils
   mingw-w64-tools libwine-dev
-  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev wine64 netbase
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 libz-mingw-w64-dev libgcrypt-mingw-w64-dev
+  wine64 netbase
   "$@"
 )
 if [ "${1:-}" = "--only" ]; then
