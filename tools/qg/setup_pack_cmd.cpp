@@ -13,9 +13,15 @@ namespace qg {
 namespace {
 
 #ifdef _WIN32
+constexpr const char* kSetupHelp =
+    "Write an installer: this install script, the setup program and the inputs (keeps empty "
+    "folders and times; modes 0755 for folders and programs, 0644 for other files)";
 constexpr const char* kStubHelp =
     "With --setup: the setup program to use (default: qg-setup.exe beside qg.exe)";
 #else
+constexpr const char* kSetupHelp =
+    "Write an installer: this install script, the setup program and the inputs (keeps modes, "
+    "links, empty folders and times)";
 constexpr const char* kStubHelp =
     "With --setup: the setup program to use (default: qg-setup beside qg)";
 #endif
@@ -23,9 +29,7 @@ constexpr const char* kStubHelp =
 }  // namespace
 
 void add_setup_pack_options(CLI::App* cmd, SetupPackArgs* a) {
-  cmd->add_option("--setup", a->script,
-                  "Write an installer: this install script, the setup program and the inputs "
-                  "(keeps modes, links, empty folders and times)");
+  cmd->add_option("--setup", a->script, kSetupHelp);
   cmd->add_option("--stub", a->stub, kStubHelp);
   cmd->add_option("--sign", a->sign, "With --setup: sign with this Ed25519 private key (PEM)");
   cmd->add_flag("--dereference", a->dereference,

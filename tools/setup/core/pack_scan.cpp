@@ -18,11 +18,16 @@ namespace {
 // 64-bit sizes and times.  Windows has no symbolic links for the walk:
 // whatever a junction or link leads to is packed as what it is.
 using Stat = struct _stat64;
-int stat_of(const std::string& path, Stat* st) {
+int stat_of(std::string path, Stat* st) {
+  // The run-time library finds no "in\" or "in/" (an input as a shell
+  // completes it), only "in"; a drive's root keeps its separator.
+  while (path.size() > 1 && (path.back() == '/' || path.back() == '\\') &&
+         path[path.size() - 2] != ':')
+    path.pop_back();
   return ::_stat64(path.c_str(), st);
 }
 int lstat_of(const std::string& path, Stat* st) {
-  return ::_stat64(path.c_str(), st);
+  return stat_of(path, st);
 }
 #else
 using Stat = struct stat;

@@ -346,19 +346,17 @@ std::string help_notes() {
          "  /PASSWORDFILE=FILE    --password-file FILE\n"
          "  /UNINSTALL            --uninstall\n"
          "  /?                    --help\n"
-         "--progress-fd is not offered on Windows.  "
+         "--progress-fd is not offered on Windows.\n"
 #ifdef QGSETUP_NO_ED25519
-         "This build does not check Ed25519\n"
-         "signatures: it relies on the file's Authenticode signature alone, and\n"
-         "--require-key is refused.  "
+         "This build does not check Ed25519 signatures: it relies on the file's\n"
+         "Authenticode signature alone, and --require-key is refused.\n"
 #else
-         "The Ed25519 signature is checked\n"
-         "as on Linux, and --require-key refuses an unsigned file or another key\n"
-         "(status 11); an Authenticode signature is left to Windows.  "
+         "The Ed25519 signature is checked as on Linux: --require-key refuses an\n"
+         "unsigned file, another key or a bad signature (status 11).\n"
 #endif
-         "Without elevation the default folder is\n"
-         "%LOCALAPPDATA%\\Programs\\PRODUCT.  cmd.exe does not wait for a windowed\n"
-         "program: use \"start /wait setup.exe ...\" there to see the exit status.\n";
+         "Without elevation the default folder is %LOCALAPPDATA%\\Programs\\PRODUCT.\n"
+         "cmd.exe does not wait for a windowed program: use\n"
+         "\"start /wait setup.exe ...\" there to see the exit status.\n";
 }
 
 bool can_remove_running_program() {
