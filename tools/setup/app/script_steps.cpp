@@ -433,7 +433,7 @@ int place_uninstaller(Installation& in) {
 
 int write_uninstall_entry(Installation& in) {
   in.ui.progress_line("step uninstall-entry");
-  int32_t root = uninstall_root();
+  int32_t root = uninstall_root(in.all_users);
   std::string key = uninstall_key(in.product);
   std::string uninstaller;
   for (const Fields& f : in.record.items)

@@ -170,6 +170,7 @@ bool Ui::ask_text(const std::string& question, const std::string& default_text, 
 }
 
 bool Ui::ask_secret(const std::string& question, std::string* out) {
+  if (!opt_.silent && sys::box_secret(question, out)) return true;
   return tty_line(question, out, false);
 }
 

@@ -52,7 +52,7 @@ std::string temp_dir() {
   return tmp && *tmp ? tmp : "/tmp";
 }
 
-std::string programs_dir() {
+std::string programs_dir(bool) {
   return "";
 }
 
@@ -171,6 +171,13 @@ bool is_admin() {
   return ::geteuid() == 0;
 }
 
+int run_elevated(int*, std::string* error) {
+  // Installing for all users is asked of Windows only; here the installer
+  // installs as whoever runs it.
+  *error = "no request for the administrator's rights on this system";
+  return -1;
+}
+
 int32_t log_handle(int fd) {
   return fd;
 }
@@ -237,6 +244,10 @@ bool box_text(const std::string&, const std::string&) {
 }
 
 bool box_line(const std::string&, const std::string&, std::string*) {
+  return false;
+}
+
+bool box_secret(const std::string&, std::string*) {
   return false;
 }
 
