@@ -360,6 +360,22 @@ TEST_F(SetupE2E, InstallingOverAnExistingFolderSaysSoAndKeepsOtherFiles) {
   EXPECT_FALSE(fs::exists(target() + "/bin/tool"));
 }
 
+// [MESSAGES] reach the library before anything is installed; one the
+// library could not fill is named and left out, and the installation goes on.
+TEST_F(SetupE2E, ScriptMessagesAreCheckedBeforeTheLibraryTakesThem) {
+  make_payload();
+  write_script(basic_script() + "[MESSAGES]\n2=Fehler\n13=Ersetzen?\n4=" + std::string(80, 'x') +
+               "\n");
+  ASSERT_EQ(pack().status, 0);
+  Outcome r = install({"--silent", "--target", target()});
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("[MESSAGES] 13 is not used: it must hold %s once"), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("[MESSAGES] 4 is not used: it is longer than 79"), std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.output.find("[MESSAGES] 2 "), std::string::npos) << r.output;
+}
+
 // Two installers into one folder never interleave: the second waits a
 // moment, then refuses.
 TEST_F(SetupE2E, SecondInstallerIntoTheSameTargetRefuses) {

@@ -280,7 +280,8 @@ int prepare(Installation& in) {
   in.ui.begin_window(in.product);
   in.ui.info(in.product + (in.version.empty() ? "" : " " + in.version) +
              (in.publisher.empty() ? "" : " (" + in.publisher + ")"));
-  int step = show_licence(in);
+  int step = apply_messages(in);
+  if (step == kStepOk) step = show_licence(in);
   if (step == kStepOk) step = choose_components(in);
   if (step == kStepOk) step = write_private_script(in);
   if (step == kStepOk) step = choose_target(in);

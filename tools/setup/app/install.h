@@ -59,6 +59,9 @@ int load_installer(Installation& in);
 // Steps (install.cpp, payload.cpp, script_steps.cpp).
 int choose_components(Installation& in);
 int extract_payload(Installation& in, bool journaled);
+// The script's [MESSAGES]: the library's own texts (its error boxes and
+// prompts) replaced, each checked first.
+int apply_messages(Installation& in);
 int write_private_script(Installation& in);
 int run_script_steps(Installation& in);
 int write_uninstall_entry(Installation& in);

@@ -339,6 +339,21 @@ int choose_components(Installation& in) {
   return kStepOk;
 }
 
+int apply_messages(Installation& in) {
+  for (int id = 1; id <= 18; ++id) {
+    std::string key = std::to_string(id);
+    if (id == 9 || !in.script.has("MESSAGES", key)) continue;
+    std::string text = in.script.get("MESSAGES", key);
+    std::string fault = library_message_fault(id, text);
+    if (!fault.empty()) {
+      in.ui.warn("[MESSAGES] " + key + " is not used: " + fault);
+      continue;
+    }
+    QEN_U_SETMSG(id, text.c_str());
+  }
+  return kStepOk;
+}
+
 int write_private_script(Installation& in) {
   std::vector<std::pair<std::string, std::string>> vars;
   for (int i = 1, count = static_cast<int>(in.script.get_int("VARIABLES", "#", 0));

@@ -260,6 +260,16 @@ bool secret_page(const std::string& question, std::string* out) {
   return answer == kNext;
 }
 
+bool library_box(const char* text, const char* caption, uint32_t style, int* answer) {
+  if (!g_win.hwnd) return false;
+  // Owned by the window, so it stays above it and the window waits.
+  int r = MessageBoxW(g_win.hwnd, wide(text).c_str(), wide(caption).c_str(),
+                      (style & ~static_cast<uint32_t>(MB_TASKMODAL)) | MB_SETFOREGROUND);
+  if (r == 0) return false;
+  *answer = r;
+  return true;
+}
+
 bool output_page(const std::string& text) {
   start("", true);
   if (!g_win.hwnd) return false;
