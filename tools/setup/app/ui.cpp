@@ -11,8 +11,6 @@
 
 namespace setup {
 
-namespace {
-
 std::string human_bytes(double b) {
   const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
   int u = 0;
@@ -24,6 +22,8 @@ std::string human_bytes(double b) {
   std::snprintf(buf, sizeof buf, u ? "%.1f %s" : "%.0f %s", b, units[u]);
   return buf;
 }
+
+namespace {
 
 std::string clock_text(int64_t seconds) {
   char buf[32];

@@ -86,6 +86,8 @@ class Ui {
 // A path or name as shown on a terminal: control bytes, backslashes and DEL
 // escaped (\t, \r, \n, \xNN), everything else as it is.
 std::string shown(const std::string& raw);
+// A size for people: "343 B", "936.1 KiB".
+std::string human_bytes(double bytes);
 
 // Monotonic milliseconds.
 int64_t now_ms();

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "../host.h"
+#include "../ui.h"
 #include "win_text.h"
 
 namespace setup::wizard {
@@ -35,6 +36,7 @@ struct Window {
   bool progress_page = false;
   int dpi = 96;
   HFONT font = nullptr;
+  std::string count_text;  // the progress page's byte count as shown
 };
 Window g_win;
 
@@ -299,6 +301,13 @@ void progress(const std::string& stage, uint64_t done, uint64_t total) {
                {"download", "Downloading..."}};
   for (const auto& n : names)
     if (stage == n.stage) set_text(kHead, n.text);
+  // How far, in bytes, under the bar (set only when it changes: no flicker).
+  std::string count =
+      human_bytes(static_cast<double>(done)) + " of " + human_bytes(static_cast<double>(total));
+  if (count != g_win.count_text) {
+    g_win.count_text = count;
+    set_text(kStatus, count);
+  }
   UpdateWindow(g_win.hwnd);
 }
 
