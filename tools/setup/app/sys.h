@@ -52,6 +52,11 @@ std::string temp_dir();
 // The per-user folder for programs where the system has one ("" on POSIX,
 // where the script names the default folder).
 std::string programs_dir();
+// The user's folder of program shortcuts (%STARTMENU%: the Start menu's
+// Programs folder on Windows, the XDG applications folder elsewhere) and the
+// user's desktop (%DESKTOP%).  "" when the system names none.
+std::string start_menu_dir();
+std::string desktop_dir();
 // A path as the system shows it (backslashes on Windows).
 std::string native_path(const std::string& path);
 

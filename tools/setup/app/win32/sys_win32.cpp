@@ -121,6 +121,14 @@ std::string programs_dir() {
   return local.empty() ? "" : local + "/Programs";
 }
 
+std::string start_menu_dir() {
+  return known_folder(CSIDL_PROGRAMS);
+}
+
+std::string desktop_dir() {
+  return known_folder(CSIDL_DESKTOPDIRECTORY);
+}
+
 std::string native_path(const std::string& path) {
   std::string p = path;
   for (char& c : p)
