@@ -65,7 +65,7 @@ for arch_machine in x86_64:8664 i686:014c; do
     fail "setup-$arch.exe is not a PE file for $arch"
   "$stage/bin/qg" verify "$win/setup-$arch.exe" | grep -q ': intact' ||
     fail "qg verify does not accept setup-$arch.exe"
-  echo "install check: qg pack --target-os windows ${args[*]:2} made a PE installer for $arch; qg verify: intact"
+  echo "install check: qg pack ${args[*]} made a PE installer for $arch; qg verify: intact"
 done
 rc=0
 "$stage/bin/qg" pack samples/demo -o "$win/both.exe" --setup "$win/setup.ini" --target-os windows \

@@ -117,11 +117,12 @@ void add_setup_pack_options(CLI::App* cmd, SetupPackArgs* a) {
                   "Write an installer: this install script, the setup program and the inputs "
                   "(keeps modes, links, empty folders and times)");
   cmd->add_option("--stub", a->stub,
-                  "With --setup: the setup program to use (default: qg-setup beside qg, or the "
-                  "one --target-os names)");
+                  "With --setup: the setup program to use (default: qg-setup beside qg; not "
+                  "with --target-os)");
   cmd->add_option("--target-os", a->target_os,
                   "With --setup: the system the installer runs on: linux (qg-setup beside qg, "
-                  "the default) or windows (the qg-setup.exe installed with qg)")
+                  "the default) or windows (the qg-setup.exe installed with qg, in " QG_BIN_TO_DATA
+                  "/raziza3z/windows/ARCH/ from qg's folder)")
       ->check(CLI::IsMember({"linux", "windows"}));
   cmd->add_option("--target-arch", a->target_arch,
                   "With --target-os windows: x86_64 (the default) or i686")
