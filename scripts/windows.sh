@@ -11,7 +11,12 @@
 #   4. qg.exe (x86_64): pack, list, test and extract under wine64, compared
 #      with the Linux qg byte for byte, and archives and installers (one
 #      Authenticode-signed when osslsigncode is there) made by the Linux qg;
-#      get from a server on 127.0.0.1.
+#      get from a server on 127.0.0.1;
+#   5. qg-setup.exe: the demo installer run under wine64 (silent, /S, the
+#      wizard driven by a clicker, faults, rollback), its registry values
+#      read back with reg query, its Start-menu shortcut read back through
+#      IShellLinkA (tests/windows/lnk_read.c), and uninstalling back to the
+#      state before.
 # The 32-bit programs run only where 32-bit Wine is installed; otherwise the
 # script says that the run was skipped.
 #
@@ -348,6 +353,10 @@ for k in 'Microsoft\Windows\CurrentVersion\Uninstall\Raziza Demo' \
   (cd "$b64" && "$wine" reg delete "HKCU\Software\$k" /f >/dev/null 2>&1 || true)
 done
 rm -rf "$cdrive/users/$(id -un)/.local"
+# The sample script's Windows shortcut goes into the user's Start menu.
+menu=$cdrive/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs
+menu_win="C:\\users\\$(id -un)\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"
+rm -rf "$menu/Raziza Demo"
 # A value the installation replaces: uninstalling puts it back.
 (cd "$b64" && "$wine" reg add 'HKCU\Software\Raziza Demo' /v InstallDir /d 'the old value' /f >/dev/null)
 snapshot "$sw/before"
@@ -386,12 +395,36 @@ check_value "$key" EstimatedSize 'REG_DWORD 0x1'
 check_value 'HKCU\Software\Raziza Demo' InstallDir 'REG_SZ C:/qg-setup-test/Raziza Demo dir'
 echo "the uninstall entry and the script's values read back with reg query"
 
+# The Start-menu shortcut, read back through the shell's link object as
+# Explorer reads it (tests/windows/lnk_read.c): what the script asked for,
+# in the system's own path form.  The script's Linux entry is not made here.
+x86_64-w64-mingw32-gcc -O1 -Wall -Wextra -Werror -o "$sw/lnk_read.exe" \
+  "$root/tests/windows/lnk_read.c" -lole32 -luuid
+lnk="$menu/Raziza Demo/Raziza Demo.lnk"
+[ -f "$lnk" ] || { echo "windows.sh: no Start-menu shortcut $lnk" >&2; exit 1; }
+rc=0
+(cd "$sw" && timeout 300 "$wine" ./lnk_read.exe "$menu_win\\Raziza Demo\\Raziza Demo.lnk") \
+  >"$sw/lnk.out" 2>&1 || rc=$?
+sed -i 's/\r$//' "$sw/lnk.out"
+printf 'path=%s\narguments=%s\ndir=%s\ndescription=\n' "$target_win\\bin\\hello.cmd" --from-menu \
+  "$target_win" >"$sw/lnk.want"
+if [ "$rc" != 0 ] || ! diff "$sw/lnk.want" "$sw/lnk.out"; then
+  cat "$sw/lnk.out"
+  echo "windows.sh: the Start-menu shortcut does not hold what the script asked for (status $rc)" >&2
+  exit 1
+fi
+[ ! -e "$cdrive/users/$(id -un)/.local" ] ||
+  { echo "windows.sh: the script's Linux desktop entry was made on Windows" >&2; exit 1; }
+echo "Start-menu shortcut read back through IShellLinkA: $(tr '\n' ' ' <"$sw/lnk.out")"
+
 run_setup uninstall 0 "$target/uninstall.exe" /UNINSTALL /VERYSILENT
 # The uninstaller's copy removes it and its folder once it has ended.
 for _ in $(seq 50); do [ -e "$target" ] || break; sleep 0.2; done
 "$(dirname "$wine")/wineserver" -w
 snapshot "$sw/after"
 [ ! -e "$target" ] || { echo "windows.sh: $target is left after uninstalling" >&2; exit 1; }
+[ ! -e "$menu/Raziza Demo" ] ||
+  { echo "windows.sh: the Start-menu shortcut or its folder is left after uninstalling" >&2; exit 1; }
 diff "$sw/before.reg" "$sw/after.reg"
 diff "$sw/before.files" "$sw/after.files"
 echo "uninstalled: the registry (HKCU\\Software) and the folders are as before"

@@ -2,8 +2,10 @@
 #include "installer_tools.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -19,14 +21,76 @@ namespace qg {
 
 namespace {
 
+// The folder of the running qg, with a final '/' ("" when unknown).
+std::string self_dir() {
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "";
+  std::string path(self, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
 // qg-setup beside this qg: the build tree and the installed layout both
 // put them in one folder.
 std::string default_stub() {
-  char self[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "qg-setup";
-  std::string path(self, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + "qg-setup";
+  return self_dir() + "qg-setup";
+}
+
+// The Windows setup program for arch, in the data folder as seen from this
+// qg's folder (QG_BIN_TO_DATA); the build tree copies the sub-builds' programs
+// to the same place.
+std::string windows_stub(const std::string& arch) {
+  return self_dir() + QG_BIN_TO_DATA "/raziza3z/windows/" + arch + "/qg-setup.exe";
+}
+
+// The machine field of a PE file's COFF header: 0 with *machine, or 1 when
+// path cannot be read or is no PE file.  e_lfanew comes from the file and is
+// checked against the bytes read.
+int pe_machine(const std::string& path, uint16_t* machine) {
+  unsigned char head[4096];
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return 1;
+  size_t n = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  if (n < 0x40 || head[0] != 'M' || head[1] != 'Z') return 1;
+  uint32_t pe = head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | uint32_t{head[0x3F]} << 24;
+  if (pe > n - 6 || std::memcmp(head + pe, "PE\0\0", 4) != 0) return 1;
+  *machine = static_cast<uint16_t>(head[pe + 4] | head[pe + 5] << 8);
+  return 0;
+}
+
+// The setup program --setup packs: --stub, the Windows one of --target-os
+// and --target-arch, or qg-setup beside qg.  0 with *stub, or an exit status
+// (reported).
+int choose_stub(const SetupPackArgs& a, std::string* stub) {
+  if (!a.stub.empty() && !a.target_os.empty())
+    return fail(kExitUsage, "--stub names the setup program itself: no --target-os with it");
+  if (!a.target_arch.empty() && a.target_os != "windows")
+    return fail(kExitUsage, "--target-arch needs --target-os windows");
+  if (!a.stub.empty()) {
+    *stub = a.stub;
+    return 0;
+  }
+  if (a.target_os != "windows") {
+    *stub = default_stub();
+    return 0;
+  }
+  const std::string arch = a.target_arch.empty() ? "x86_64" : a.target_arch;
+  *stub = windows_stub(arch);
+  struct stat st;
+  if (::stat(stub->c_str(), &st) != 0)
+    return fail(kExitFileError, "no Windows setup program for " + arch +
+                                    " was installed with qg (" + *stub + ": " +
+                                    std::strerror(errno) +
+                                    "); a build with the MinGW-w64 cross compilers ships it "
+                                    "(RZ_WINDOWS_STUBS), or name one with --stub");
+  // A program of the other width (or no Windows program) would make an
+  // installer that cannot start on the systems asked for.
+  const uint16_t want = arch == "x86_64" ? 0x8664 : 0x014C;
+  uint16_t machine = 0;
+  if (pe_machine(*stub, &machine) != 0 || machine != want)
+    return fail(kExitFileError, *stub + " is not a Windows program for " + arch);
+  return 0;
 }
 
 // Reads an installer's layout and setup data: 0 read, 1 not an installer
@@ -53,7 +117,16 @@ void add_setup_pack_options(CLI::App* cmd, SetupPackArgs* a) {
                   "Write an installer: this install script, the setup program and the inputs "
                   "(keeps modes, links, empty folders and times)");
   cmd->add_option("--stub", a->stub,
-                  "With --setup: the setup program to use (default: qg-setup beside qg)");
+                  "With --setup: the setup program to use (default: qg-setup beside qg; not "
+                  "with --target-os)");
+  cmd->add_option("--target-os", a->target_os,
+                  "With --setup: the system the installer runs on: linux (qg-setup beside qg, "
+                  "the default) or windows (the qg-setup.exe installed with qg, in " QG_BIN_TO_DATA
+                  "/raziza3z/windows/ARCH/ from qg's folder)")
+      ->check(CLI::IsMember({"linux", "windows"}));
+  cmd->add_option("--target-arch", a->target_arch,
+                  "With --target-os windows: x86_64 (the default) or i686")
+      ->check(CLI::IsMember({"x86_64", "i686"}));
   cmd->add_option("--sign", a->sign, "With --setup: sign with this Ed25519 private key (PEM)");
   cmd->add_flag("--dereference", a->dereference,
                 "With --setup: pack a link that leads outside its folder as what it points to");
@@ -65,10 +138,10 @@ int run_pack_setup(const std::vector<std::string>& inputs, const std::string& ou
   if (volume_size || !sfx.empty())
     return fail(kExitUsage, "--setup writes one installer file: no --volume-size or --sfx");
   qgsetup::PackSetupOptions o;
+  if (int r = choose_stub(a, &o.stub)) return r;
   o.inputs = inputs;
   o.output = output;
   o.script = a.script;
-  o.stub = a.stub.empty() ? default_stub() : a.stub;
   o.sign_key = a.sign;
   o.dereference = a.dereference;
   o.level = level;
@@ -86,8 +159,10 @@ int run_pack_setup(const std::vector<std::string>& inputs, const std::string& ou
 }
 
 int prepare_plain_pack(const std::vector<std::string>& inputs, const SetupPackArgs& a) {
-  if (!a.stub.empty() || !a.sign.empty() || a.dereference)
-    return fail(kExitUsage, "--stub, --sign and --dereference need --setup");
+  if (!a.stub.empty() || !a.target_os.empty() || !a.target_arch.empty() || !a.sign.empty() ||
+      a.dereference)
+    return fail(kExitUsage,
+                "--stub, --target-os, --target-arch, --sign and --dereference need --setup");
   for (const std::string& loss : qgsetup::plain_pack_losses(inputs)) warn(loss);
   return 0;
 }

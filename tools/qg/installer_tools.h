@@ -10,13 +10,16 @@
 namespace qg {
 
 struct SetupPackArgs {
-  std::string script;  // --setup
-  std::string stub;    // --stub
-  std::string sign;    // --sign
+  std::string script;       // --setup
+  std::string stub;         // --stub
+  std::string target_os;    // --target-os: "", "linux" or "windows"
+  std::string target_arch;  // --target-arch: "", "x86_64" or "i686"
+  std::string sign;         // --sign
   bool dereference = false;
 };
 
-// Adds --setup, --stub, --sign and --dereference to `qg pack`.
+// Adds --setup, --stub, --target-os, --target-arch, --sign and
+// --dereference to `qg pack`.
 void add_setup_pack_options(CLI::App* cmd, SetupPackArgs* args);
 
 // qg pack with --setup.  Returns an exit status.

@@ -264,10 +264,16 @@ int do_shortcuts(Installation& in) {
     struct {
       const char* suffix;
       char* buf;
-    } texts[] = {{"target", target}, {"dir", dir}, {"icon", icon}, {"args", args}};
+      bool path;
+    } texts[] = {
+        {"target", target, true}, {"dir", dir, true}, {"icon", icon, true}, {"args", args, false}};
     for (auto& t : texts) {
-      std::string v = in.script.item("SHORTCUTS", n, t.suffix);
-      if (v.size() >= 1024) return kStepFailed;
+      std::string v;
+      if (item_text(in, "SHORTCUTS", n, t.suffix, &v)) return kStepFailed;
+      // Scripts write paths with '/' on both systems; a shortcut holds the
+      // system's own form, which its shell resolves (a URL target is left
+      // as it is).
+      if (t.path && sys::is_absolute(v)) v = sys::native_path(v);
       std::memcpy(t.buf, v.c_str(), v.size() + 1);
     }
     if (journal_new_path(in, link)) return kStepFailed;
@@ -363,6 +369,8 @@ int write_private_script(Installation& in) {
   }
   vars.push_back({"%TARGET%", in.target});
   vars.push_back({"%HOME%", sys::home_dir()});
+  vars.push_back({"%STARTMENU%", sys::start_menu_dir(in.all_users)});
+  vars.push_back({"%DESKTOP%", sys::desktop_dir(in.all_users)});
   vars.push_back({"%PRODUCT%", in.product});
   vars.push_back({"%VERSION%", in.version});
   vars.push_back({"%PUBLISHER%", in.publisher});

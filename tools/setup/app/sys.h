@@ -52,6 +52,12 @@ std::string temp_dir();
 // The folder for programs where the system has one: the user's own, or the
 // one for all users ("" on POSIX, where the script names the default folder).
 std::string programs_dir(bool all_users = false);
+// The folder of program shortcuts (%STARTMENU%: the Start menu's Programs
+// folder on Windows, the XDG applications folder elsewhere) and the desktop
+// (%DESKTOP%), the user's own or all users' ones.  "" when the system names
+// none.
+std::string start_menu_dir(bool all_users = false);
+std::string desktop_dir(bool all_users = false);
 // A path as the system shows it (backslashes on Windows).
 std::string native_path(const std::string& path);
 

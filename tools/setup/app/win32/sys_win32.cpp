@@ -123,6 +123,14 @@ std::string programs_dir(bool all_users) {
   return local.empty() ? "" : local + "/Programs";
 }
 
+std::string start_menu_dir(bool all_users) {
+  return known_folder(all_users ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS);
+}
+
+std::string desktop_dir(bool all_users) {
+  return known_folder(all_users ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY);
+}
+
 std::string native_path(const std::string& path) {
   std::string p = path;
   for (char& c : p)
