@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git python3
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  xvfb libx11-6 libxext6 libxrender1 libxrandr2 libxi6 libxcursor1 libxfixes3 libxinerama1 libxcomposite1
   zlib1g-dev libcli11-dev attr libdeflate-dev libssl-dev libsodium-dev openssl osslsigncode
   g++-multilib lib32z1-dev qemu-user
   liblnk-utils desktop-file-utils

@@ -13,9 +13,11 @@
 #      Authenticode-signed when osslsigncode is there) made by the Linux qg;
 #      keys and Ed25519-signed installers made by either qg, checked by the
 #      other; get from a server on 127.0.0.1;
-#   5. qg-setup.exe: installations, uninstallations, the wizard, faults and
-#      rollback under wine64, and --require-key against installers signed by
-#      the Linux qg.
+#   5. qg-setup.exe: the demo installer run under wine64 (silent, /S, the
+#      wizard driven by a clicker, faults, rollback), its registry values
+#      read back with reg query, its Start-menu shortcut read back through
+#      IShellLinkA (tests/windows/lnk_read.c), and uninstalling back to the
+#      state before; --require-key against installers signed by the Linux qg.
 # The 32-bit programs run only where 32-bit Wine is installed; otherwise the
 # script says that the run was skipped.
 #
@@ -420,6 +422,10 @@ for k in 'Microsoft\Windows\CurrentVersion\Uninstall\Raziza Demo' \
   (cd "$b64" && "$wine" reg delete "HKCU\Software\$k" /f >/dev/null 2>&1 || true)
 done
 rm -rf "$cdrive/users/$(id -un)/.local"
+# The sample script's Windows shortcut goes into the user's Start menu.
+menu=$cdrive/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start\ Menu/Programs
+menu_win="C:\\users\\$(id -un)\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs"
+rm -rf "$menu/Raziza Demo"
 # A value the installation replaces: uninstalling puts it back.
 (cd "$b64" && "$wine" reg add 'HKCU\Software\Raziza Demo' /v InstallDir /d 'the old value' /f >/dev/null)
 snapshot "$sw/before"
@@ -458,12 +464,36 @@ check_value "$key" EstimatedSize 'REG_DWORD 0x1'
 check_value 'HKCU\Software\Raziza Demo' InstallDir 'REG_SZ C:/qg-setup-test/Raziza Demo dir'
 echo "the uninstall entry and the script's values read back with reg query"
 
+# The Start-menu shortcut, read back through the shell's link object as
+# Explorer reads it (tests/windows/lnk_read.c): what the script asked for,
+# in the system's own path form.  The script's Linux entry is not made here.
+x86_64-w64-mingw32-gcc -O1 -Wall -Wextra -Werror -o "$sw/lnk_read.exe" \
+  "$root/tests/windows/lnk_read.c" -lole32 -luuid
+lnk="$menu/Raziza Demo/Raziza Demo.lnk"
+[ -f "$lnk" ] || { echo "windows.sh: no Start-menu shortcut $lnk" >&2; exit 1; }
+rc=0
+(cd "$sw" && timeout 300 "$wine" ./lnk_read.exe "$menu_win\\Raziza Demo\\Raziza Demo.lnk") \
+  >"$sw/lnk.out" 2>&1 || rc=$?
+sed -i 's/\r$//' "$sw/lnk.out"
+printf 'path=%s\narguments=%s\ndir=%s\ndescription=\n' "$target_win\\bin\\hello.cmd" --from-menu \
+  "$target_win" >"$sw/lnk.want"
+if [ "$rc" != 0 ] || ! diff "$sw/lnk.want" "$sw/lnk.out"; then
+  cat "$sw/lnk.out"
+  echo "windows.sh: the Start-menu shortcut does not hold what the script asked for (status $rc)" >&2
+  exit 1
+fi
+[ ! -e "$cdrive/users/$(id -un)/.local" ] ||
+  { echo "windows.sh: the script's Linux desktop entry was made on Windows" >&2; exit 1; }
+echo "Start-menu shortcut read back through IShellLinkA: $(tr '\n' ' ' <"$sw/lnk.out")"
+
 run_setup uninstall 0 "$target/uninstall.exe" /UNINSTALL /VERYSILENT
 # The uninstaller's copy removes it and its folder once it has ended.
 for _ in $(seq 50); do [ -e "$target" ] || break; sleep 0.2; done
 "$(dirname "$wine")/wineserver" -w
 snapshot "$sw/after"
 [ ! -e "$target" ] || { echo "windows.sh: $target is left after uninstalling" >&2; exit 1; }
+[ ! -e "$menu/Raziza Demo" ] ||
+  { echo "windows.sh: the Start-menu shortcut or its folder is left after uninstalling" >&2; exit 1; }
 diff "$sw/before.reg" "$sw/after.reg"
 diff "$sw/before.files" "$sw/after.files"
 echo "uninstalled: the registry (HKCU\\Software) and the folders are as before"
@@ -481,12 +511,12 @@ for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/s-mode" ] || break; sleep 0.2
 # user would (tests/windows/setup_clicker.c): licence, its question, the
 # component, the target folder typed in, the finish page.
 x86_64-w64-mingw32-gcc -O1 -Wall -Wextra -Werror -o "$sw/setup_clicker.exe" \
-  "$root/tests/windows/setup_clicker.c"
+  "$root/tests/windows/setup_clicker.c" -lgdi32
 clicks() {
   local name=$1 want=$2
   shift 2
   local rc=0
-  (cd "$sw" && timeout 300 "$wine" ./setup_clicker.exe setup.exe "$@") >"$sw/$name.out" 2>&1 || rc=$?
+  (cd "$sw" && timeout 300 "$wine" ./setup_clicker.exe "${CLICK_EXE:-setup.exe}" "$@") >"$sw/$name.out" 2>&1 || rc=$?
   if [ "$rc" != "$want" ] || ! grep -q "^clicker: exit status $want" "$sw/$name.out"; then
     tail -n 20 "$sw/$name.out"
     echo "windows.sh: $name: status $rc, $want expected" >&2
@@ -538,6 +568,18 @@ printf 'secret payload\n' >"$sw/secret/data.txt"
 printf '[SETUP]\nName=Secret Demo\n' >"$sw/secret.ini"
 (cd "$sw" && "$qg" pack secret -o secret.exe --setup secret.ini --stub "$stub" --password 'pw' >/dev/null)
 run_setup password 14 "$sw/secret.exe" /VERYSILENT '/D=C:\qg-setup-test\fault'
+# In the window the password is asked on a page of its own: the right one
+# installs, a wrong one fails and rolls back.
+CLICK_EXE=secret.exe clicks wizard-password 0 /NORUN 'Install into|folder=C:\qg-setup-test\secret' \
+  'Password|password=pw' 'Finished|next'
+cmp "$sw/secret/data.txt" "$cdrive/qg-setup-test/secret/data.txt"
+run_setup password-uninstall 0 "$cdrive/qg-setup-test/secret/uninstall.exe" /UNINSTALL /VERYSILENT
+CLICK_EXE=secret.exe clicks wizard-wrong-password 13 /NORUN \
+  'Install into|folder=C:\qg-setup-test\secret2' 'Password|password=nope' 'Stopped (exit status 13)|next'
+[ ! -e "$cdrive/qg-setup-test/secret2" ] ||
+  { echo "windows.sh: a wrong password left its installation" >&2; exit 1; }
+# Without a console (started from Explorer), --help is shown in a window.
+CLICKER_DETACHED=1 clicks help-window 0 --help 'Usage: SETUP|next'
 : >"$cdrive/qg-setup-test/a-file"
 run_setup unwritable 13 "$sw/setup.exe" /VERYSILENT '/D=C:\qg-setup-test\a-file\below' --accept-license
 [ ! -e "$cdrive/qg-setup-test/fault" ] ||
@@ -635,6 +677,116 @@ echo "a non-ASCII name installs as itself"
 run_setup utf8-uninstall 0 "$cdrive/qg-setup-test/u8/uninstall.exe" /UNINSTALL /VERYSILENT
 for _ in $(seq 50); do [ -e "$cdrive/qg-setup-test/u8" ] || break; sleep 0.2; done
 [ ! -e "$cdrive/qg-setup-test/u8" ] || { echo "windows.sh: the uninstaller left its folder" >&2; exit 1; }
+
+# AllUsers=1: Program Files and the machine's uninstall entry.  Wine gives
+# every process the administrator's rights, so the installer goes on
+# without starting itself again; both are gone after uninstalling.
+au_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\AllUsers Demo'
+(cd "$b64" && "$wine" reg delete "$au_key" /f >/dev/null 2>&1 || true)
+rm -rf "$cdrive/Program Files/AllUsers Demo"
+printf '[SETUP]\nName=AllUsers Demo\nVersion=3.0\nAllUsers=1\n' >"$sw/allusers.ini"
+(cd "$sw" && "$qg" pack u8 -o allusers.exe --setup allusers.ini --stub "$stub" >/dev/null)
+run_setup allusers 0 "$sw/allusers.exe" /VERYSILENT
+au_dir=$cdrive/'Program Files/AllUsers Demo'
+cmp "$sw/u8/café/Grüße.txt" "$au_dir/café/Grüße.txt"
+check_value "$au_key" InstallLocation 'REG_SZ C:\Program Files\AllUsers Demo'
+check_value "$au_key" DisplayVersion 'REG_SZ 3.0'
+[ -z "$(reg_value 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\AllUsers Demo' DisplayName)" ] ||
+  { echo "windows.sh: an all-users installation wrote the user's uninstall entry" >&2; exit 1; }
+run_setup allusers-uninstall 0 "$au_dir/uninstall.exe" /UNINSTALL /VERYSILENT
+for _ in $(seq 50); do [ -e "$au_dir" ] || break; sleep 0.2; done
+[ ! -e "$au_dir" ] || { echo "windows.sh: the all-users uninstaller left its folder" >&2; exit 1; }
+[ -z "$(reg_value "$au_key" DisplayName)" ] ||
+  { echo "windows.sh: the machine's uninstall entry is left" >&2; exit 1; }
+echo "AllUsers=1 installs into Program Files with the entry under HKLM, and uninstalls"
+
+step "pictures of the window"
+# Under Xvfb, in a prefix of their own that draws with the X11 driver, the
+# window's pages are photographed while the clicker drives them; each
+# picture must show more than a blank window.
+if ! command -v Xvfb >/dev/null; then
+  echo "Xvfb is not installed: no pictures taken"
+else
+  (
+    shots=$b64/screenshots
+    rm -rf "$shots"
+    mkdir -p "$shots"
+    disp=
+    for n in $(seq 90 99); do
+      [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { disp=:$n; break; }
+    done
+    [ -n "$disp" ] || { echo "windows.sh: no free X display number" >&2; exit 1; }
+    Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >"$b64/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=$disp WINEPREFIX=$b64/shotprefix
+    trap '"$(dirname "$wine")/wineserver" -k 2>/dev/null; kill $xvfb_pid 2>/dev/null' EXIT
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${disp#:}" ] && break; sleep 0.1; done
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      (cd "$b64" && "$wine" wineboot -i >/dev/null 2>&1 || true)
+      # Wine draws the frames itself: there is no window manager.
+      (cd "$b64" && "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1)
+    fi
+    rm -rf "$WINEPREFIX/drive_c/shots"
+    winshots="Z:$(tr / '\\' <<<"$shots")"
+    pictures() {
+      local name=$1 want=$2 exe=$3
+      shift 3
+      local rc=0
+      mkdir -p "$shots/$name"
+      (cd "$sw" && CLICKER_SHOTS="$winshots\\$name" timeout 300 "$wine" ./setup_clicker.exe "$exe" "$@") \
+        >"$shots/$name.out" 2>&1 || rc=$?
+      if [ "$rc" != "$want" ]; then
+        tail -n 20 "$shots/$name.out"
+        echo "windows.sh: pictures $name: status $rc, $want expected" >&2
+        return 1
+      fi
+    }
+    pictures wizard 0 setup.exe /NORUN 'Licence of|next' 'Do you accept|next' 'Install docs|next' \
+      'Install into|folder=C:\shots\demo' 'Finished|next'
+    pictures password 0 secret.exe /NORUN 'Install into|folder=C:\shots\secret' 'Password|password=pw' \
+      'Finished|next'
+    mkdir -p "$sw/big"
+    head -c 150000000 /dev/urandom >"$sw/big/big1.bin"
+    head -c 150000000 /dev/urandom >"$sw/big/big2.bin"
+    (cd "$sw" && "$qg" pack big -o big-shots.exe --setup big.ini --stub "$stub" --level 0 >/dev/null)
+    rm -rf "$sw/big"
+    pictures progress 12 big-shots.exe /NORUN 'Install into|folder=C:\shots\big' \
+      'Installing the files|pause=400' 'Installing the files|shot' 'Installing the files|cancel' \
+      'Stopped (exit status 12)|next'
+    rm -f "$sw/big-shots.exe"
+    CLICKER_DETACHED=1 pictures help-window 0 setup.exe --help 'Usage: SETUP|next'
+    python3 - "$shots" <<'PY'
+import pathlib, struct, sys, zlib
+root = pathlib.Path(sys.argv[1])
+bad = []
+for bmp in sorted(root.glob("*/*.bmp")):
+    data = bmp.read_bytes()
+    off, = struct.unpack_from("<I", data, 10)
+    w, h = struct.unpack_from("<ii", data, 18)
+    row = (w * 3 + 3) & ~3
+    rows = []
+    for y in range(h - 1, -1, -1):  # bottom-up
+        line = data[off + y * row: off + y * row + w * 3]
+        # BMP keeps blue, green, red; PNG wants red, green, blue after a filter byte.
+        rows.append(b"\0" + b"".join(line[i:i + 3][::-1] for i in range(0, len(line), 3)))
+    dark = sum(1 for r in rows for i in range(1, len(r), 3) if r[i] + r[i + 1] + r[i + 2] < 200)
+    colours = len({r[i:i + 3] for r in rows[::4] for i in range(1, len(r), 12)})
+    if dark < 200 or colours < 3:
+        bad.append(f"{bmp}: {dark} dark pixels, {colours} colours")
+    png = bmp.with_suffix(".png")
+    chunk = lambda t, d: struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d))
+    png.write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0)) +
+                    chunk(b"IDAT", zlib.compress(b"".join(rows), 9)) + chunk(b"IEND", b""))
+    bmp.unlink()
+    print(f"picture {png.relative_to(root)}: {w}x{h}, {dark} dark pixels")
+if bad:
+    print("\n".join(bad), file=sys.stderr)
+    sys.exit("windows.sh: a picture of the window is blank")
+PY
+    [ -n "$(ls "$shots"/*/*.png 2>/dev/null)" ] || { echo "windows.sh: no pictures were taken" >&2; exit 1; }
+    echo "pictures of the window's pages in $shots"
+  )
+fi
 
 step "32-bit run"
 if [ -x /usr/lib/wine/wine ] && "$(dirname "$wine")/wine" --version >/dev/null 2>&1; then

@@ -147,6 +147,76 @@ TEST_F(SetupE2E, InstallsTheTreeByteForByteAndUninstallsToTheStateBefore) {
   EXPECT_NE(reg_get(store, "Software\\Test Product", "Path").find("[status"), std::string::npos);
 }
 
+// %STARTMENU% and %DESKTOP% follow the XDG folders of the environment the
+// installer runs in; "+<n>os" keeps the Windows-only item off Linux; the
+// uninstaller removes the shortcuts and the folders made for them.
+TEST_F(SetupE2E, ShortcutFoldersFollowXdgAndOsBitsPickTheItems) {
+  make_payload();
+  write_script(basic_script(
+      "[SHORTCUTS]\nNdx=3\n"
+      "+1link=%STARTMENU%/menu.desktop\n+1target=%TARGET%/bin/tool\n+1os=4\n"
+      "+2link=%DESKTOP%/desk.desktop\n+2target=%TARGET%/bin/tool\n"
+      "+3link=%STARTMENU%/windows-only.desktop\n+3target=%TARGET%/bin/tool\n+3os=1\n"));
+  ASSERT_EQ(pack().status, 0);
+  const std::string home = world + "/home";
+  struct Case {
+    const char* name;
+    std::vector<std::string> env;
+    std::string user_dirs_file, user_dirs;  // written when the file is named
+    std::string menu, desktop;              // the folders expected
+  };
+  const Case cases[] = {
+      {"defaults",
+       {"XDG_DATA_HOME=", "XDG_CONFIG_HOME="},
+       "",
+       "",
+       home + "/.local/share/applications",
+       home + "/Desktop"},
+      {"XDG_DATA_HOME, a desktop below $HOME",
+       {"XDG_DATA_HOME=" + world + "/data", "XDG_CONFIG_HOME="},
+       home + "/.config/user-dirs.dirs",
+       "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Docs\"\n"
+       "  XDG_DESKTOP_DIR=\"$HOME/Schreib \\\"tisch\\\"\"\n",
+       world + "/data/applications",
+       home + "/Schreib \"tisch\""},
+      {"XDG_CONFIG_HOME, an absolute desktop",
+       {"XDG_DATA_HOME=", "XDG_CONFIG_HOME=" + world + "/conf"},
+       world + "/conf/user-dirs.dirs",
+       "XDG_DESKTOP_DIR=\"" + world + "/desk\"\n",
+       home + "/.local/share/applications",
+       world + "/desk"},
+      {"relative values are ignored",
+       {"XDG_DATA_HOME=data", "XDG_CONFIG_HOME="},
+       home + "/.config/user-dirs.dirs",
+       "XDG_DESKTOP_DIR=\"Desktop2\"\n",
+       home + "/.local/share/applications",
+       home + "/Desktop"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home + "/.config");
+    fs::remove_all(world + "/conf");
+    if (!c.user_dirs_file.empty()) {
+      fs::create_directories(fs::path(c.user_dirs_file).parent_path());
+      rztest::write_text(c.user_dirs_file, c.user_dirs);
+    }
+    RunOptions o = env();
+    o.env.insert(o.env.end(), c.env.begin(), c.env.end());
+    auto before = rztest::snapshot_world(world);
+    Outcome r = install({"--silent", "--target", target()}, o);
+    ASSERT_EQ(r.status, 0) << r.output;
+    for (const std::string& link : {c.menu + "/menu.desktop", c.desktop + "/desk.desktop"}) {
+      auto bytes = rztest::read_file(link);
+      std::string text(bytes.begin(), bytes.end());
+      EXPECT_NE(text.find("Exec=" + target() + "/bin/tool"), std::string::npos) << link;
+    }
+    EXPECT_FALSE(fs::exists(c.menu + "/windows-only.desktop"));
+    Outcome u = rztest::run({target() + "/uninstall", "--silent"}, o);
+    ASSERT_EQ(u.status, 0) << u.output;
+    EXPECT_EQ(rztest::diff(before, rztest::snapshot_world(world)), "");
+  }
+}
+
 // Appends bytes to a file, or changes one byte at an offset.
 void append(const std::string& path, size_t n) {
   std::ofstream(path, std::ios::binary | std::ios::app) << std::string(n, 'A');
@@ -358,6 +428,22 @@ TEST_F(SetupE2E, InstallingOverAnExistingFolderSaysSoAndKeepsOtherFiles) {
   ASSERT_EQ(install({"--uninstall", target(), "--silent"}).status, 0);
   EXPECT_TRUE(fs::exists(target() + "/keep.txt"));
   EXPECT_FALSE(fs::exists(target() + "/bin/tool"));
+}
+
+// [MESSAGES] reach the library before anything is installed; one the
+// library could not fill is named and left out, and the installation goes on.
+TEST_F(SetupE2E, ScriptMessagesAreCheckedBeforeTheLibraryTakesThem) {
+  make_payload();
+  write_script(basic_script() + "[MESSAGES]\n2=Fehler\n13=Ersetzen?\n4=" + std::string(80, 'x') +
+               "\n");
+  ASSERT_EQ(pack().status, 0);
+  Outcome r = install({"--silent", "--target", target()});
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_NE(r.output.find("[MESSAGES] 13 is not used: it must hold %s once"), std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("[MESSAGES] 4 is not used: it is longer than 79"), std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.output.find("[MESSAGES] 2 "), std::string::npos) << r.output;
 }
 
 // Two installers into one folder never interleave: the second waits a

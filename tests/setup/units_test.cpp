@@ -99,6 +99,33 @@ TEST(SetupIni, SplitsCommandsWithoutAShell) {
   for (const Case& c : cases) EXPECT_EQ(setup::split_command(c.text), c.args) << c.text;
 }
 
+// The script's replacements of the library's texts: what the library can
+// keep and fill is taken, the rest refused before it reaches the library.
+TEST(SetupIni, ChecksReplacementsOfTheLibraryTexts) {
+  const std::string longest(79, 'x');
+  struct Case {
+    int id;
+    std::string text;
+    bool taken;
+  } cases[] = {
+      {2, "Fehler", true},
+      {14, "Schreibfehler: ", true},
+      {2, longest, true},
+      {2, longest + "x", false},
+      {7, "100% sure: ", true},  // not a template: '%' is plain text
+      {13, "Ersetzen %s?", true},
+      {4, "Diskette %s einlegen", true},
+      {13, "Ersetzen?", false},
+      {13, "%s und %s", false},
+      {13, "%d %s", false},
+      {4, "100%% %s", false},
+      {13, "%", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(setup::library_message_fault(c.id, c.text).empty(), c.taken)
+        << c.id << " " << c.text;
+}
+
 class JournalTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -123,4 +123,22 @@ TEST(WindowsCommandLine, VerySilentIsSilentAndQuiet) {
   EXPECT_EQ(opt.target, "C:\\a b");
 }
 
+// The run with the administrator's rights gets the same switches, and
+// --elevated, which ends an unquoted folder like any long option.
+TEST(WindowsCommandLine, TheSameLineForTheRunWithRights) {
+  const struct {
+    const char* line;
+    const char* tail;
+  } cases[] = {
+      {"setup.exe", ""},
+      {"\"C:\\My Files\\setup.exe\"   /S /D=C:\\a b", "/S /D=C:\\a b"},
+      {"setup.exe\t/LOG=\"C:\\l.txt\"", "/LOG=\"C:\\l.txt\""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(setup::command_tail(c.line), c.tail) << c.line;
+  Args got;
+  std::string error;
+  ASSERT_EQ(setup::windows_arguments("setup.exe /D=C:\\a b --elevated", &got, &error), 0);
+  EXPECT_EQ(got, (Args{"--target", "C:\\a b", "--elevated"}));
+}
+
 }  // namespace

@@ -20,8 +20,10 @@ inline std::string shell_quote(const std::string& s) {
   return q + "'";
 }
 
-inline QgResult run_qg(const std::vector<std::string>& args, const std::string& stdin_text = "") {
-  std::string cmd = shell_quote(RZ_QG_PATH);
+// Runs program with args (stdin_text fed to it, or /dev/null).
+inline QgResult run_program(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& stdin_text = "") {
+  std::string cmd = shell_quote(program);
   for (const auto& a : args) cmd += " " + shell_quote(a);
   cmd += " 2>&1";
   if (stdin_text.empty()) cmd += " </dev/null";
@@ -38,6 +40,10 @@ inline QgResult run_qg(const std::vector<std::string>& args, const std::string& 
   int st = pclose(p);
   r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
   return r;
+}
+
+inline QgResult run_qg(const std::vector<std::string>& args, const std::string& stdin_text = "") {
+  return run_program(RZ_QG_PATH, args, stdin_text);
 }
 
 }  // namespace rztest

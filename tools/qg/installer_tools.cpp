@@ -1,10 +1,12 @@
-// The installer hooks of list, test and extract, and the default setup
-// program of pack --setup (setup_pack_cmd.cpp).
+// The installer hooks of list, test and extract, and the setup program
+// that pack --setup takes (choose_stub; the command is setup_pack_cmd.cpp).
 #include "installer_tools.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -18,14 +20,80 @@
 
 namespace qg {
 
+namespace {
+
+// The folder of the running qg, with a final '/' ("" when unknown).
+std::string self_dir() {
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "";
+  std::string path(self, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
 // qg-setup beside this qg: the build tree and the installed layout both
 // put them in one folder.
 std::string default_stub() {
-  char self[PATH_MAX];
-  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return "qg-setup";
-  std::string path(self, static_cast<size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + "qg-setup";
+  return self_dir() + "qg-setup";
+}
+
+// The Windows setup program for arch, in the data folder as seen from this
+// qg's folder (QG_BIN_TO_DATA); the build tree copies the sub-builds' programs
+// to the same place.
+std::string windows_stub(const std::string& arch) {
+  return self_dir() + QG_BIN_TO_DATA "/raziza3z/windows/" + arch + "/qg-setup.exe";
+}
+
+// The machine field of a PE file's COFF header: 0 with *machine, or 1 when
+// path cannot be read or is no PE file.  e_lfanew comes from the file and is
+// checked against the bytes read.
+int pe_machine(const std::string& path, uint16_t* machine) {
+  unsigned char head[4096];
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return 1;
+  size_t n = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  if (n < 0x40 || head[0] != 'M' || head[1] != 'Z') return 1;
+  uint32_t pe = head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | uint32_t{head[0x3F]} << 24;
+  if (pe > n - 6 || std::memcmp(head + pe, "PE\0\0", 4) != 0) return 1;
+  *machine = static_cast<uint16_t>(head[pe + 4] | head[pe + 5] << 8);
+  return 0;
+}
+
+}  // namespace
+
+// The setup program --setup packs: --stub, the Windows one of --target-os
+// and --target-arch, or qg-setup beside qg.  0 with *stub, or an exit status
+// (reported).
+int choose_stub(const SetupPackArgs& a, std::string* stub) {
+  if (!a.stub.empty() && !a.target_os.empty())
+    return fail(kExitUsage, "--stub names the setup program itself: no --target-os with it");
+  if (!a.target_arch.empty() && a.target_os != "windows")
+    return fail(kExitUsage, "--target-arch needs --target-os windows");
+  if (!a.stub.empty()) {
+    *stub = a.stub;
+    return 0;
+  }
+  if (a.target_os != "windows") {
+    *stub = default_stub();
+    return 0;
+  }
+  const std::string arch = a.target_arch.empty() ? "x86_64" : a.target_arch;
+  *stub = windows_stub(arch);
+  struct stat st;
+  if (::stat(stub->c_str(), &st) != 0)
+    return fail(kExitFileError, "no Windows setup program for " + arch +
+                                    " was installed with qg (" + *stub + ": " +
+                                    std::strerror(errno) +
+                                    "); a build with the MinGW-w64 cross compilers ships it "
+                                    "(RZ_WINDOWS_STUBS), or name one with --stub");
+  // A program of the other width (or no Windows program) would make an
+  // installer that cannot start on the systems asked for.
+  const uint16_t want = arch == "x86_64" ? 0x8664 : 0x014C;
+  uint16_t machine = 0;
+  if (pe_machine(*stub, &machine) != 0 || machine != want)
+    return fail(kExitFileError, *stub + " is not a Windows program for " + arch);
+  return 0;
 }
 
 namespace {
@@ -50,8 +118,10 @@ int read_installer(const std::string& path, qgsetup::InstallerLayout* layout,
 }  // namespace
 
 int prepare_plain_pack(const std::vector<std::string>& inputs, const SetupPackArgs& a) {
-  if (!a.stub.empty() || !a.sign.empty() || a.dereference)
-    return fail(kExitUsage, "--stub, --sign and --dereference need --setup");
+  if (!a.stub.empty() || !a.target_os.empty() || !a.target_arch.empty() || !a.sign.empty() ||
+      a.dereference)
+    return fail(kExitUsage,
+                "--stub, --target-os, --target-arch, --sign and --dereference need --setup");
   for (const std::string& loss : qgsetup::plain_pack_losses(inputs)) warn(loss);
   return 0;
 }

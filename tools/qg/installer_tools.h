@@ -10,13 +10,16 @@
 namespace qg {
 
 struct SetupPackArgs {
-  std::string script;  // --setup
-  std::string stub;    // --stub
-  std::string sign;    // --sign
+  std::string script;       // --setup
+  std::string stub;         // --stub
+  std::string target_os;    // --target-os: "", "linux" or "windows"
+  std::string target_arch;  // --target-arch: "", "x86_64" or "i686"
+  std::string sign;         // --sign
   bool dereference = false;
 };
 
-// Adds --setup, --stub, --sign and --dereference to `qg pack`.
+// Adds --setup, --stub, --target-os, --target-arch, --sign and
+// --dereference to `qg pack`.
 void add_setup_pack_options(CLI::App* cmd, SetupPackArgs* args);
 
 // qg pack with --setup.  Returns an exit status.
@@ -24,9 +27,11 @@ int run_pack_setup(const std::vector<std::string>& inputs, const std::string& ou
                    const std::string* password, uint64_t volume_size, const std::string& sfx,
                    const SetupPackArgs& args);
 
-// The setup program that pack --setup uses without --stub: the one beside
-// this program.
-std::string default_stub();
+// The setup program that pack --setup packs: --stub, or the one this qg
+// has for --target-os and --target-arch (qg's own installer_tools.cpp,
+// qg.exe's win32/installer_tools_win32.cpp).  0 with *stub, or an exit
+// status (reported).
+int choose_stub(const SetupPackArgs& args, std::string* stub);
 
 // Before a plain `qg pack`: refuses the installer-only options, and warns
 // about what the plain format does not keep.  Returns 0 or an exit status.

@@ -18,6 +18,8 @@
 
 namespace qg {
 
+namespace {
+
 // qg-setup.exe beside this qg.exe, as the build tree and an installation
 // put them.
 std::string default_stub() {
@@ -28,9 +30,33 @@ std::string default_stub() {
   return path.substr(0, path.find_last_of("\\/") + 1) + "qg-setup.exe";
 }
 
+}  // namespace
+
+// qg.exe carries one setup program, the qg-setup.exe of its own build beside
+// it: the others are named with --stub.
+int choose_stub(const SetupPackArgs& a, std::string* stub) {
+  if (!a.stub.empty() && !a.target_os.empty())
+    return fail(kExitUsage, "--stub names the setup program itself: no --target-os with it");
+  if (!a.target_arch.empty() && a.target_os != "windows")
+    return fail(kExitUsage, "--target-arch needs --target-os windows");
+  if (!a.stub.empty()) {
+    *stub = a.stub;
+    return 0;
+  }
+  if (a.target_os == "linux")
+    return fail(kExitUsage, "qg.exe has no Linux setup program: name one with --stub");
+  if (a.target_arch == "i686")
+    return fail(kExitUsage,
+                "qg.exe has only the x86_64 qg-setup.exe beside it: name the i686 one with --stub");
+  *stub = default_stub();
+  return 0;
+}
+
 int prepare_plain_pack(const std::vector<std::string>&, const SetupPackArgs& a) {
-  if (!a.stub.empty() || !a.sign.empty() || a.dereference)
-    return fail(kExitUsage, "--stub, --sign and --dereference need --setup");
+  if (!a.stub.empty() || !a.target_os.empty() || !a.target_arch.empty() || !a.sign.empty() ||
+      a.dereference)
+    return fail(kExitUsage,
+                "--stub, --target-os, --target-arch, --sign and --dereference need --setup");
   return 0;
 }
 

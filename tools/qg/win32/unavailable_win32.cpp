@@ -33,6 +33,8 @@ namespace qg {
 void add_setup_pack_options(CLI::App* cmd, SetupPackArgs* a) {
   cmd->add_option("--setup", a->script, "Write an installer (not available in this qg.exe)");
   cmd->add_option("--stub", a->stub, "With --setup: the setup program to use");
+  cmd->add_option("--target-os", a->target_os, "With --setup: the system the installer runs on");
+  cmd->add_option("--target-arch", a->target_arch, "With --target-os windows: x86_64 or i686");
   cmd->add_option("--sign", a->sign, "With --setup: sign with this Ed25519 private key (PEM)");
   cmd->add_flag("--dereference", a->dereference,
                 "With --setup: pack a link that leads outside its folder as what it points to");

@@ -151,4 +151,16 @@ std::vector<std::string> split_command(const std::string& text) {
   return args;
 }
 
+std::string library_message_fault(int id, const std::string& text) {
+  if (text.size() > 79) return "it is longer than 79 characters";
+  if (id != 4 && id != 13) return "";
+  size_t percent = 0, templates = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') continue;
+    ++percent;
+    if (i + 1 < text.size() && text[i + 1] == 's') ++templates;
+  }
+  return templates == 1 && percent == 1 ? "" : "it must hold %s once and no other %";
+}
+
 }  // namespace setup

@@ -46,4 +46,9 @@ class Ini {
 // a backslash inside quotes escapes a quote or backslash.  No shell.
 std::vector<std::string> split_command(const std::string& text);
 
+// Why the script's replacement for the library's text id is refused ("" when
+// it is taken): the library keeps 79 characters, and fills 4 and 13 as a
+// template with one text argument.
+std::string library_message_fault(int id, const std::string& text);
+
 }  // namespace setup

@@ -119,7 +119,7 @@ int show_licence(Installation& in) {
 }  // namespace
 
 std::string default_dir(const Installation& in) {
-  std::string programs = sys::programs_dir();
+  std::string programs = sys::programs_dir(in.all_users);
   if (programs.empty()) return in.script.get("SETUP", "DefaultDir");
   std::string def = in.script.get("SETUP", "WindowsDir");
   if (!def.empty()) return def;
@@ -280,7 +280,8 @@ int prepare(Installation& in) {
   in.ui.begin_window(in.product);
   in.ui.info(in.product + (in.version.empty() ? "" : " " + in.version) +
              (in.publisher.empty() ? "" : " (" + in.publisher + ")"));
-  int step = show_licence(in);
+  int step = apply_messages(in);
+  if (step == kStepOk) step = show_licence(in);
   if (step == kStepOk) step = choose_components(in);
   if (step == kStepOk) step = write_private_script(in);
   if (step == kStepOk) step = choose_target(in);
@@ -323,10 +324,10 @@ std::string uninstall_key(const std::string& product) {
   return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + product;
 }
 
-int32_t uninstall_root() {
-  // The store is a file of the user who installs (root's own for root), so
-  // the machine-wide root would mean nothing more here.
-  return RZ_ROOT_CURRENT_USER;
+int32_t uninstall_root(bool all_users) {
+  // On POSIX the store is a file of the user who installs (root's own for
+  // root), and all_users is never set there.
+  return all_users ? RZ_ROOT_LOCAL_MACHINE : RZ_ROOT_CURRENT_USER;
 }
 
 bool expand(const std::string& text, std::string* out) {
@@ -372,7 +373,55 @@ int run_command(Ui& ui, const std::vector<std::string>& argv, const std::string&
   return status;
 }
 
+namespace {
+
+bool wants_all_users(const Installation& in) {
+  // Only where the system has a folder for all users' programs (Windows).
+  return in.script.get_int("SETUP", "AllUsers", 0) != 0 && !sys::programs_dir(true).empty();
+}
+
+int elevate_if_needed(Installation& in, bool* done) {
+  *done = false;
+  in.all_users = wants_all_users(in);
+  if (!in.all_users) return kSetupOk;
+  return run_with_rights(in.ui, in.opt, in.product + " installs for all users", done);
+}
+
+}  // namespace
+
+int run_with_rights(Ui& ui, const Options& opt, const std::string& why, bool* done) {
+  *done = false;
+  if (sys::is_admin()) return kSetupOk;
+  if (opt.elevated) {
+    ui.error("the administrator's rights were asked for, but this process does not have them");
+    return kSetupFailed;
+  }
+  if (opt.quiet) {
+    // No window at all: the system's request for the rights would wait
+    // for an answer nobody sees.
+    ui.error(why + " and needs the administrator's rights: run it from an elevated prompt");
+    return kSetupAnswerNeeded;
+  }
+  *done = true;
+  int status = 0;
+  std::string error;
+  int r = sys::run_elevated(&status, &error);
+  if (r == 1) {
+    ui.error("the administrator's rights were refused; nothing was changed");
+    return kSetupCancelled;
+  }
+  if (r != 0) {
+    ui.error("cannot ask for the administrator's rights: " + error);
+    return kSetupFailed;
+  }
+  ui.log("the run with the administrator's rights ended with status " + std::to_string(status));
+  return status;
+}
+
 int run_install(Installation& in) {
+  bool elevated_run = false;
+  int elevation = elevate_if_needed(in, &elevated_run);
+  if (elevated_run || elevation != kSetupOk) return elevation;
   int step = prepare(in);
   if (step != kStepOk) return exit_for(step);
   int lock = lock_target(in.ui, in.target);
@@ -395,7 +444,8 @@ int run_install(Installation& in) {
   }
   if (finish_journal(in.journal, in.ui) != 0) in.ui.warn("some backups could not be removed");
   ::rmdir((in.meta_dir + "/backup").c_str());
-  in.ui.info(in.product + " is installed in " + shown(in.target) + ".");
+  in.ui.set_outcome(in.product + " is installed in " + sys::native_path(shown(in.target)) + ".");
+  in.ui.info(in.ui.outcome());
   run_after_install(in);
   return kSetupOk;
 }

@@ -40,6 +40,9 @@ struct Installation {
   std::vector<std::pair<std::string, std::string>> vars;
   uint64_t payload_bytes = 0;
   bool password_set = false;
+  // The script's AllUsers=1 where the system has it: the programs folder
+  // for all users and the machine's uninstall entry, with the rights.
+  bool all_users = false;
 };
 
 // The setup program's modes (each returns the exit status).
@@ -56,6 +59,9 @@ int load_installer(Installation& in);
 // Steps (install.cpp, payload.cpp, script_steps.cpp).
 int choose_components(Installation& in);
 int extract_payload(Installation& in, bool journaled);
+// The script's [MESSAGES]: the library's own texts (its error boxes and
+// prompts) replaced, each checked first.
+int apply_messages(Installation& in);
 int write_private_script(Installation& in);
 int run_script_steps(Installation& in);
 int write_uninstall_entry(Installation& in);
@@ -89,8 +95,14 @@ int lock_target(Ui& ui, const std::string& target);
 // PROGRAMS/<product> there.
 std::string default_dir(const Installation& in);
 
+// Where this process lacks the administrator's rights, runs this program
+// again with them (the system asks the user) and waits: *done is set and
+// that run's status returned.  Without a window to ask in (--quiet), 14
+// with why in the message.  0 when this process may go on.
+int run_with_rights(Ui& ui, const Options& opt, const std::string& why, bool* done);
+
 // The registry root and key of a product's uninstall entry.
-int32_t uninstall_root();
+int32_t uninstall_root(bool all_users);
 std::string uninstall_key(const std::string& product);
 
 }  // namespace setup

@@ -69,7 +69,8 @@ int run(const Options& opt, Ui& ui) {
 
 // The finish page's text.
 std::string finish_text(int status, const Ui& ui) {
-  if (status == qgsetup::kSetupOk) return "Finished.";
+  if (status == qgsetup::kSetupOk)
+    return ui.outcome().empty() ? "Finished." : "Finished. " + ui.outcome();
   std::string head = "Stopped (exit status " + std::to_string(status) + ")";
   if (status == qgsetup::kSetupCancelled && ui.last_error().empty())
     return head + ": cancelled; everything was put back as it was.";

@@ -15,9 +15,10 @@ struct Flag {
 };
 
 const Flag kFlags[] = {
-    {"--silent", &Options::silent}, {"--quiet", &Options::quiet},
-    {"--yes", &Options::yes},       {"--accept-license", &Options::accept_license},
-    {"--force", &Options::force},   {"--no-run", &Options::no_run},
+    {"--silent", &Options::silent},     {"--quiet", &Options::quiet},
+    {"--yes", &Options::yes},           {"--accept-license", &Options::accept_license},
+    {"--force", &Options::force},       {"--no-run", &Options::no_run},
+    {"--elevated", &Options::elevated},
 };
 
 struct Valued {

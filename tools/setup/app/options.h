@@ -13,6 +13,9 @@ struct Options {
   bool has_target = false;
   bool silent = false, quiet = false, yes = false, accept_license = false;
   bool force = false, no_run = false;
+  // Set by an installer that started itself again with the administrator's
+  // rights, so that it never asks for them a second time.
+  bool elevated = false;
   std::string password_file, log_path, require_key, components;
   bool has_components = false;
   int progress_fd = -1;

@@ -264,10 +264,16 @@ int do_shortcuts(Installation& in) {
     struct {
       const char* suffix;
       char* buf;
-    } texts[] = {{"target", target}, {"dir", dir}, {"icon", icon}, {"args", args}};
+      bool path;
+    } texts[] = {
+        {"target", target, true}, {"dir", dir, true}, {"icon", icon, true}, {"args", args, false}};
     for (auto& t : texts) {
-      std::string v = in.script.item("SHORTCUTS", n, t.suffix);
-      if (v.size() >= 1024) return kStepFailed;
+      std::string v;
+      if (item_text(in, "SHORTCUTS", n, t.suffix, &v)) return kStepFailed;
+      // Scripts write paths with '/' on both systems; a shortcut holds the
+      // system's own form, which its shell resolves (a URL target is left
+      // as it is).
+      if (t.path && sys::is_absolute(v)) v = sys::native_path(v);
       std::memcpy(t.buf, v.c_str(), v.size() + 1);
     }
     if (journal_new_path(in, link)) return kStepFailed;
@@ -339,6 +345,21 @@ int choose_components(Installation& in) {
   return kStepOk;
 }
 
+int apply_messages(Installation& in) {
+  for (int id = 1; id <= 18; ++id) {
+    std::string key = std::to_string(id);
+    if (id == 9 || !in.script.has("MESSAGES", key)) continue;
+    std::string text = in.script.get("MESSAGES", key);
+    std::string fault = library_message_fault(id, text);
+    if (!fault.empty()) {
+      in.ui.warn("[MESSAGES] " + key + " is not used: " + fault);
+      continue;
+    }
+    QEN_U_SETMSG(id, text.c_str());
+  }
+  return kStepOk;
+}
+
 int write_private_script(Installation& in) {
   std::vector<std::pair<std::string, std::string>> vars;
   for (int i = 1, count = static_cast<int>(in.script.get_int("VARIABLES", "#", 0));
@@ -348,6 +369,8 @@ int write_private_script(Installation& in) {
   }
   vars.push_back({"%TARGET%", in.target});
   vars.push_back({"%HOME%", sys::home_dir()});
+  vars.push_back({"%STARTMENU%", sys::start_menu_dir(in.all_users)});
+  vars.push_back({"%DESKTOP%", sys::desktop_dir(in.all_users)});
   vars.push_back({"%PRODUCT%", in.product});
   vars.push_back({"%VERSION%", in.version});
   vars.push_back({"%PUBLISHER%", in.publisher});
@@ -433,7 +456,7 @@ int place_uninstaller(Installation& in) {
 
 int write_uninstall_entry(Installation& in) {
   in.ui.progress_line("step uninstall-entry");
-  int32_t root = uninstall_root();
+  int32_t root = uninstall_root(in.all_users);
   std::string key = uninstall_key(in.product);
   std::string uninstaller;
   for (const Fields& f : in.record.items)

@@ -49,9 +49,15 @@ size_t root_length(const std::string& path);
 std::string home_dir();
 std::string current_dir();
 std::string temp_dir();
-// The per-user folder for programs where the system has one ("" on POSIX,
-// where the script names the default folder).
-std::string programs_dir();
+// The folder for programs where the system has one: the user's own, or the
+// one for all users ("" on POSIX, where the script names the default folder).
+std::string programs_dir(bool all_users = false);
+// The folder of program shortcuts (%STARTMENU%: the Start menu's Programs
+// folder on Windows, the XDG applications folder elsewhere) and the desktop
+// (%DESKTOP%), the user's own or all users' ones.  "" when the system names
+// none.
+std::string start_menu_dir(bool all_users = false);
+std::string desktop_dir(bool all_users = false);
 // A path as the system shows it (backslashes on Windows).
 std::string native_path(const std::string& path);
 
@@ -97,6 +103,11 @@ int run_and_wait(const std::vector<std::string>& argv, const std::string& dir, i
 uint32_t os_bits();
 // True when the installation runs with the administrator's rights.
 bool is_admin();
+// Starts this program again with the same command line and --elevated,
+// asking the system for the administrator's rights, and waits for it: 0
+// with its *status, 1 when the user refused, -1 with *error when it could
+// not be started (or the system has no such request).
+int run_elevated(int* status, std::string* error);
 // The handle the library's script log writes to, for a descriptor (-1: none).
 int32_t log_handle(int fd);
 
@@ -142,6 +153,8 @@ bool box_yes_no(const std::string& question, bool default_yes, bool* yes);
 bool box_text(const std::string& title, const std::string& text);
 // Asks for a folder (with a Browse button) where there is a window.
 bool box_line(const std::string& question, const std::string& preset, std::string* out);
+// Asks for a password (the typed characters hidden) where there is a window.
+bool box_secret(const std::string& question, std::string* out);
 // The installation's window where there is one (Windows, not /VERYSILENT):
 // made with the product's title (questions false: progress only, /S), fed
 // with the progress and the last message, and closed with a finish page

@@ -11,8 +11,6 @@
 
 namespace setup {
 
-namespace {
-
 std::string human_bytes(double b) {
   const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
   int u = 0;
@@ -24,6 +22,8 @@ std::string human_bytes(double b) {
   std::snprintf(buf, sizeof buf, u ? "%.1f %s" : "%.0f %s", b, units[u]);
   return buf;
 }
+
+namespace {
 
 std::string clock_text(int64_t seconds) {
   char buf[32];
@@ -170,6 +170,7 @@ bool Ui::ask_text(const std::string& question, const std::string& default_text, 
 }
 
 bool Ui::ask_secret(const std::string& question, std::string* out) {
+  if (!opt_.silent && sys::box_secret(question, out)) return true;
   return tty_line(question, out, false);
 }
 

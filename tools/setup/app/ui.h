@@ -36,6 +36,9 @@ class Ui {
   const std::string& collected() const { return collected_; }
   // The last error reported, for a finish page.
   const std::string& last_error() const { return last_error_; }
+  // What a successful run did, in one sentence, for the finish page.
+  void set_outcome(const std::string& text) { outcome_ = text; }
+  const std::string& outcome() const { return outcome_; }
 
   // Questions.  Each returns false when it cannot be asked (silent mode, no
   // terminal): the caller then takes the default or fails with "answer
@@ -77,12 +80,14 @@ class Ui {
   uint64_t total_ = 0, last_done_ = 0;
   int last_step_ = -1;
   int64_t started_ms_ = 0, last_draw_ms_ = 0;
-  std::string last_error_, collected_;
+  std::string last_error_, collected_, outcome_;
 };
 
 // A path or name as shown on a terminal: control bytes, backslashes and DEL
 // escaped (\t, \r, \n, \xNN), everything else as it is.
 std::string shown(const std::string& raw);
+// A size for people: "343 B", "936.1 KiB".
+std::string human_bytes(double bytes);
 
 // Monotonic milliseconds.
 int64_t now_ms();

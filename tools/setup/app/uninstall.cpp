@@ -139,6 +139,11 @@ int run_uninstall(Ui& ui, const Options& opt, const std::string& dir_arg) {
     dir = record.target;
     meta = dir + "/.qg-setup";
   }
+  if (record.uninstall_root == RZ_ROOT_LOCAL_MACHINE && !sys::programs_dir(true).empty()) {
+    bool done = false;
+    int rights = run_with_rights(ui, opt, record.product + " was installed for all users", &done);
+    if (done || rights != kSetupOk) return rights;
+  }
   // The store the installation wrote, whatever the environment says now.
   if (!record.store.empty()) reg_use_store(record.store);
   int lock = lock_target(ui, dir);

@@ -19,11 +19,11 @@ const char* const kSwitches[] = {"S",     "SILENT",       "VERYSILENT", "D", "LO
                                  "NORUN", "PASSWORDFILE", "UNINSTALL",  "?"};
 
 // The long options (see options.cpp), which also end an unquoted /D= value.
-const char* const kLongOptions[] = {"target",         "silent",        "quiet",       "yes",
-                                    "accept-license", "password-file", "components",  "list",
-                                    "info",           "check",         "extract",     "log",
-                                    "progress-fd",    "no-run",        "require-key", "uninstall",
-                                    "installed",      "force",         "help",        "version"};
+const char* const kLongOptions[] = {
+    "target",      "silent",  "quiet",       "yes",       "accept-license", "password-file",
+    "components",  "list",    "info",        "check",     "extract",        "log",
+    "progress-fd", "no-run",  "require-key", "uninstall", "installed",      "force",
+    "help",        "version", "elevated"};
 
 // True when a switch begins at line[at] ('/' or '-' and a known name, then
 // a blank, '=' or the end).
@@ -163,6 +163,12 @@ int translate(const std::string& arg, std::vector<std::string>* args, std::strin
 }
 
 }  // namespace
+
+std::string command_tail(const std::string& line) {
+  size_t at = skip_program(line);
+  while (at < line.size() && blank(line[at])) ++at;
+  return line.substr(at);
+}
 
 int windows_arguments(const std::string& line, std::vector<std::string>* args, std::string* error) {
   args->clear();

@@ -27,4 +27,8 @@ namespace setup {
 // options in *args (without the program's name), or 1 with *error.
 int windows_arguments(const std::string& line, std::vector<std::string>* args, std::string* error);
 
+// The line after the program's name, leading blanks dropped: what a run of
+// the same program with the same switches is given.
+std::string command_tail(const std::string& line);
+
 }  // namespace setup

@@ -52,8 +52,62 @@ std::string temp_dir() {
   return tmp && *tmp ? tmp : "/tmp";
 }
 
-std::string programs_dir() {
+std::string programs_dir(bool) {
   return "";
+}
+
+namespace {
+
+// An XDG base folder: the variable when it holds an absolute path (the
+// rule for relative ones is to ignore them), else fallback below $HOME.
+std::string xdg_base(const char* variable, const char* fallback) {
+  const char* v = std::getenv(variable);
+  if (v && v[0] == '/') return v;
+  return home_dir() + "/" + fallback;
+}
+
+// The value of key in the lines of a user-dirs.dirs file: one double-quoted
+// "$HOME/path" or "/path", '\' escaping the next character.  False when
+// the key is absent or its value has neither form.
+bool user_dir_value(const std::vector<std::string>& lines, const std::string& key,
+                    std::string* out) {
+  for (const std::string& line : lines) {
+    size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line.compare(first, key.size() + 2, key + "=\"") != 0)
+      continue;
+    std::string value;
+    size_t i = first + key.size() + 2;
+    for (; i < line.size() && line[i] != '"'; ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) ++i;
+      value += line[i];
+    }
+    if (i == line.size()) return false;  // no closing quote
+    if (value.compare(0, 5, "$HOME") == 0 && (value.size() == 5 || value[5] == '/')) {
+      *out = home_dir() + value.substr(5);
+      return true;
+    }
+    if (value.empty() || value[0] != '/') return false;
+    *out = value;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string start_menu_dir(bool) {
+  return xdg_base("XDG_DATA_HOME", ".local/share") + "/applications";
+}
+
+// As xdg-user-dirs keeps it: XDG_DESKTOP_DIR in $XDG_CONFIG_HOME/user-dirs.dirs,
+// else $HOME/Desktop.
+std::string desktop_dir(bool) {
+  std::vector<std::string> lines;
+  std::string dir;
+  if (read_lines(xdg_base("XDG_CONFIG_HOME", ".config") + "/user-dirs.dirs", &lines, 64u << 10) &&
+      user_dir_value(lines, "XDG_DESKTOP_DIR", &dir))
+    return dir;
+  return home_dir() + "/Desktop";
 }
 
 std::string native_path(const std::string& path) {
@@ -171,6 +225,13 @@ bool is_admin() {
   return ::geteuid() == 0;
 }
 
+int run_elevated(int*, std::string* error) {
+  // Installing for all users is asked of Windows only; here the installer
+  // installs as whoever runs it.
+  *error = "no request for the administrator's rights on this system";
+  return -1;
+}
+
 int32_t log_handle(int fd) {
   return fd;
 }
@@ -237,6 +298,10 @@ bool box_text(const std::string&, const std::string&) {
 }
 
 bool box_line(const std::string&, const std::string&, std::string*) {
+  return false;
+}
+
+bool box_secret(const std::string&, std::string*) {
   return false;
 }
 

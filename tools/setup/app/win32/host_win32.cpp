@@ -9,6 +9,7 @@
 #include "../ui.h"
 #include "raziza3z.h"
 #include "raziza3z_host.h"
+#include "wizard.h"
 
 namespace setup {
 
@@ -34,6 +35,14 @@ BOOL WINAPI on_console(DWORD) {
 
 int32_t box(void*, RZ_HWND, const char* text, const char* caption, uint32_t style) {
   Ui* ui = g_state.ui;
+  // With the window up and someone to answer, the library's box is shown
+  // as the library asks for it (its text, caption and buttons), over the
+  // window; an unattended run never shows one.
+  if (ui && !ui->silent() && wizard::active()) {
+    int answer = 0;
+    ui->log(std::string(caption) + (*caption ? ": " : "") + shown(text));
+    if (wizard::library_box(text, caption, style, &answer)) return answer;
+  }
   if ((style & 0xF) == RZ_MB_OK) {
     if (ui) ui->error(std::string(caption) + (*caption ? ": " : "") + shown(text));
     return RZ_IDOK;

@@ -116,9 +116,19 @@ std::string temp_dir() {
   return t;
 }
 
-std::string programs_dir() {
+std::string programs_dir(bool all_users) {
+  // A 32-bit installer on 64-bit Windows is given "Program Files (x86)".
+  if (all_users) return known_folder(CSIDL_PROGRAM_FILES);
   std::string local = known_folder(CSIDL_LOCAL_APPDATA);
   return local.empty() ? "" : local + "/Programs";
+}
+
+std::string start_menu_dir(bool all_users) {
+  return known_folder(all_users ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS);
+}
+
+std::string desktop_dir(bool all_users) {
+  return known_folder(all_users ? CSIDL_COMMON_DESKTOPDIRECTORY : CSIDL_DESKTOPDIRECTORY);
 }
 
 std::string native_path(const std::string& path) {
@@ -296,6 +306,39 @@ bool is_admin() {
   return IsUserAnAdmin() != FALSE;
 }
 
+int run_elevated(int* status, std::string* error) {
+  std::wstring file = wide(self_path());
+  std::wstring params = wide(command_tail(utf8(GetCommandLineW())));
+  params += params.empty() ? L"--elevated" : L" --elevated";
+  SHELLEXECUTEINFOW sei{};
+  sei.cbSize = sizeof sei;
+  sei.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  sei.lpVerb = L"runas";
+  sei.lpFile = file.c_str();
+  sei.lpParameters = params.c_str();
+  sei.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&sei)) {
+    DWORD e = GetLastError();
+    if (e == ERROR_CANCELLED) return 1;
+    *error = "the system refused to start it (error " + std::to_string(e) + ")";
+    return -1;
+  }
+  if (!sei.hProcess) {
+    *error = "the system started it without a handle to wait for";
+    return -1;
+  }
+  WaitForSingleObject(sei.hProcess, INFINITE);
+  DWORD code = 0;
+  BOOL got = GetExitCodeProcess(sei.hProcess, &code);
+  CloseHandle(sei.hProcess);
+  if (!got) {
+    *error = "its exit status cannot be read";
+    return -1;
+  }
+  *status = static_cast<int>(code);
+  return 0;
+}
+
 int32_t log_handle(int fd) {
   if (fd < 0) return 0;
   // Kernel handles fit in 32 bits, also in 64-bit processes.
@@ -319,8 +362,11 @@ void attach_console() {
 }
 
 bool has_console() {
-  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  return (out && out != INVALID_HANDLE_VALUE) || _write(1, "", 0) == 0;
+  // The C library's descriptor 1, which attach_console() may have connected:
+  // a write of nothing proves nothing (it succeeds on a missing handle).
+  intptr_t h = _get_osfhandle(1);
+  if (h == -1 || h == -2 || h == 0) return false;
+  return GetFileType(reinterpret_cast<HANDLE>(h)) != FILE_TYPE_UNKNOWN;
 }
 
 void show_output(const std::string& text, bool silent) {
@@ -328,7 +374,9 @@ void show_output(const std::string& text, bool silent) {
     _write(1, text.data(), static_cast<unsigned>(text.size()));
     return;
   }
-  if (!silent) MessageBoxW(nullptr, wide(text).c_str(), L"qg-setup", MB_OK | MB_ICONINFORMATION);
+  // Not a message box: one as tall as the help would not fit on a screen.
+  if (!silent && !wizard::output_page(text))
+    MessageBoxW(nullptr, wide(text).c_str(), L"qg-setup", MB_OK | MB_ICONINFORMATION);
 }
 
 bool progress_fd_offered() {
@@ -469,6 +517,10 @@ bool box_text(const std::string& title, const std::string& text) {
 
 bool box_line(const std::string& question, const std::string& preset, std::string* out) {
   return wizard::folder_page(question, preset, out);
+}
+
+bool box_secret(const std::string& question, std::string* out) {
+  return wizard::secret_page(question, out);
 }
 
 void window_start(const std::string& title, bool questions) {

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "../host.h"
+#include "../ui.h"
 #include "win_text.h"
 
 namespace setup::wizard {
@@ -23,6 +24,8 @@ enum Control : int {
   kNext,
   kNo,
   kCancel,
+  kSecret,
+  kOutput,
 };
 
 // The one window of the process and the answer its buttons gave.
@@ -33,6 +36,7 @@ struct Window {
   bool progress_page = false;
   int dpi = 96;
   HFONT font = nullptr;
+  std::string count_text;  // the progress page's byte count as shown
 };
 Window g_win;
 
@@ -60,10 +64,12 @@ void set_text(int id, const std::string& text) {
 
 // Shows one page: which controls, and the buttons' labels ("" hides one).
 void page(const std::string& head, bool text, bool line, bool bar, const char* next, const char* no,
-          const char* cancel) {
+          const char* cancel, bool secret = false) {
   set_text(kHead, head);
   show(kText, text);
   show(kLine, line);
+  show(kSecret, secret);
+  show(kOutput, false);
   show(kBrowse, line);
   show(kBar, bar);
   show(kStatus, bar);
@@ -95,6 +101,15 @@ int wait_answer() {
   int answer = g_win.answer ? g_win.answer : kCancel;
   if (answer == kCancel) host_cancel();
   return answer;
+}
+
+// The text of an edit control, whole.
+std::string text_of(int id) {
+  int n = GetWindowTextLengthW(item(id));
+  std::wstring buf(static_cast<size_t>(n) + 1, L'\0');
+  GetWindowTextW(item(id), buf.data(), n + 1);
+  buf.resize(static_cast<size_t>(n));
+  return utf8(buf.c_str());
 }
 
 void browse() {
@@ -176,9 +191,10 @@ void start(const std::string& title, bool questions) {
   RECT r = {0, 0, px(520), px(360)};
   DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   AdjustWindowRect(&r, style, FALSE);
-  g_win.hwnd = CreateWindowExW(
-      WS_EX_CONTROLPARENT, wc.lpszClassName, wide(title + " Setup").c_str(), style, CW_USEDEFAULT,
-      CW_USEDEFAULT, r.right - r.left, r.bottom - r.top, nullptr, nullptr, wc.hInstance, nullptr);
+  g_win.hwnd = CreateWindowExW(WS_EX_CONTROLPARENT, wc.lpszClassName,
+                               wide(title.empty() ? "Setup" : title + " Setup").c_str(), style,
+                               CW_USEDEFAULT, CW_USEDEFAULT, r.right - r.left, r.bottom - r.top,
+                               nullptr, nullptr, wc.hInstance, nullptr);
   if (!g_win.hwnd) return;
   g_win.questions = questions;
   control(L"STATIC", WS_VISIBLE, kHead, 16, 12, 488, 36);
@@ -186,6 +202,12 @@ void start(const std::string& title, bool questions) {
           240);
   control(WC_EDITW, ES_AUTOHSCROLL, kLine, 16, 60, 390, 24);
   control(L"BUTTON", BS_PUSHBUTTON, kBrowse, 414, 60, 90, 24);
+  control(WC_EDITW, ES_AUTOHSCROLL | ES_PASSWORD, kSecret, 16, 60, 488, 24);
+  // Program output keeps its columns: a fixed font, no wrapping.
+  control(WC_EDITW, ES_MULTILINE | ES_READONLY | WS_VSCROLL | WS_HSCROLL | ES_AUTOHSCROLL, kOutput,
+          16, 52, 488, 254);
+  SendMessageW(item(kOutput), WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_FIXED_FONT)),
+               TRUE);
   set_text(kBrowse, "Browse...");
   control(PROGRESS_CLASSW, 0, kBar, 16, 70, 488, 22);
   SendMessageW(item(kBar), PBM_SETRANGE32, 0, 1000);
@@ -222,10 +244,48 @@ bool folder_page(const std::string& question, const std::string& preset, std::st
   page(question, false, true, false, "Install", "", "Cancel");
   set_text(kLine, preset);
   if (wait_answer() != kNext) return false;
-  wchar_t buf[32768];
-  GetWindowTextW(item(kLine), buf, 32768);
-  *out = utf8(buf);
+  *out = text_of(kLine);
   return !out->empty();
+}
+
+bool secret_page(const std::string& question, std::string* out) {
+  if (!g_win.hwnd || !g_win.questions) return false;
+  bool progress_was = g_win.progress_page;
+  page(question, false, false, false, "OK", "", "Cancel", true);
+  SetWindowTextW(item(kSecret), L"");
+  SetFocus(item(kSecret));
+  int answer = wait_answer();
+  *out = text_of(kSecret);
+  SetWindowTextW(item(kSecret), L"");  // not kept in the window once read
+  // Asked during the extraction: its page comes back.
+  if (progress_was) page("Installing...", false, false, true, "", "", "Cancel");
+  return answer == kNext;
+}
+
+bool library_box(const char* text, const char* caption, uint32_t style, int* answer) {
+  if (!g_win.hwnd) return false;
+  // Owned by the window, so it stays above it and the window waits.
+  int r = MessageBoxW(g_win.hwnd, wide(text).c_str(), wide(caption).c_str(),
+                      (style & ~static_cast<uint32_t>(MB_TASKMODAL)) | MB_SETFOREGROUND);
+  if (r == 0) return false;
+  *answer = r;
+  return true;
+}
+
+bool output_page(const std::string& text) {
+  start("", true);
+  if (!g_win.hwnd) return false;
+  size_t eol = text.find('\n');
+  page(text.substr(0, eol), false, false, false, "OK", "", "");
+  show(kOutput, true);
+  set_text(kOutput, text);
+  SetFocus(item(kNext));
+  wait_answer();
+  DestroyWindow(g_win.hwnd);
+  g_win.hwnd = nullptr;
+  if (g_win.font) DeleteObject(g_win.font);
+  g_win.font = nullptr;
+  return true;
 }
 
 void progress(const std::string& stage, uint64_t done, uint64_t total) {
@@ -241,6 +301,13 @@ void progress(const std::string& stage, uint64_t done, uint64_t total) {
                {"download", "Downloading..."}};
   for (const auto& n : names)
     if (stage == n.stage) set_text(kHead, n.text);
+  // How far, in bytes, under the bar (set only when it changes: no flicker).
+  std::string count =
+      human_bytes(static_cast<double>(done)) + " of " + human_bytes(static_cast<double>(total));
+  if (count != g_win.count_text) {
+    g_win.count_text = count;
+    set_text(kStatus, count);
+  }
   UpdateWindow(g_win.hwnd);
 }
 

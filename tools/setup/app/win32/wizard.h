@@ -18,6 +18,14 @@ bool active();
 bool yes_no(const std::string& question, bool default_yes, bool* yes);
 bool text_page(const std::string& title, const std::string& text);  // true: Next
 bool folder_page(const std::string& question, const std::string& preset, std::string* out);
+bool secret_page(const std::string& question, std::string* out);
+// A program's output (--help, --list...) where no console shows it: a
+// window of its own, its first line as the heading, the whole text in a
+// scrolling box, and OK.  False when the window could not be made.
+bool output_page(const std::string& text);
+// One of the library's message boxes over the window (its texts are the
+// library's, in the program's UTF-8): true with the button pressed.
+bool library_box(const char* text, const char* caption, uint32_t style, int* answer);
 // The progress page.
 void progress(const std::string& stage, uint64_t done, uint64_t total);
 void status(const std::string& text);
