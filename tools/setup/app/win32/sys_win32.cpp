@@ -418,10 +418,18 @@ constexpr const char* kHelperSwitch = "--qg-setup-remove-after";
 }  // namespace
 
 int remove_after_exit(const std::string& program, const std::vector<std::string>& dirs) {
-  char name[64];
-  std::snprintf(name, sizeof name, "/qg-setup-uninstall-%lu.exe", GetCurrentProcessId());
-  std::string copy = temp_dir() + name;
-  if (!CopyFileW(wide(program).c_str(), wide(copy).c_str(), FALSE)) return -1;
+  // A name no other copy has: the system reuses process ids at once, and
+  // an earlier uninstaller's copy may still be running under its name.
+  std::string copy;
+  for (unsigned attempt = 0;; ++attempt) {
+    if (attempt == 100) return -1;
+    char name[96];
+    std::snprintf(name, sizeof name, "/qg-setup-uninstall-%lu-%llu-%u.exe", GetCurrentProcessId(),
+                  static_cast<unsigned long long>(GetTickCount64()), attempt);
+    copy = temp_dir() + name;
+    if (CopyFileW(wide(program).c_str(), wide(copy).c_str(), TRUE)) break;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return -1;
+  }
   // The copy is opened delete-on-close and the handle handed down: the
   // system removes the file once the copy has ended and the handle closed.
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
