@@ -66,10 +66,6 @@ int pe_machine(const std::string& path, uint16_t* machine) {
 // and --target-arch, or qg-setup beside qg.  0 with *stub, or an exit status
 // (reported).
 int choose_stub(const SetupPackArgs& a, std::string* stub) {
-  if (!a.stub.empty() && !a.target_os.empty())
-    return fail(kExitUsage, "--stub names the setup program itself: no --target-os with it");
-  if (!a.target_arch.empty() && a.target_os != "windows")
-    return fail(kExitUsage, "--target-arch needs --target-os windows");
   if (!a.stub.empty()) {
     *stub = a.stub;
     return 0;

@@ -29,8 +29,8 @@ int run_pack_setup(const std::vector<std::string>& inputs, const std::string& ou
 
 // The setup program that pack --setup packs: --stub, or the one this qg
 // has for --target-os and --target-arch (qg's own installer_tools.cpp,
-// qg.exe's win32/installer_tools_win32.cpp).  0 with *stub, or an exit
-// status (reported).
+// qg.exe's win32/installer_tools_win32.cpp), the options' combination
+// already checked.  0 with *stub, or an exit status (reported).
 int choose_stub(const SetupPackArgs& args, std::string* stub);
 
 // Before a plain `qg pack`: refuses the installer-only options, and warns

@@ -57,6 +57,10 @@ int run_pack_setup(const std::vector<std::string>& inputs, const std::string& ou
                    const SetupPackArgs& a) {
   if (volume_size || !sfx.empty())
     return fail(kExitUsage, "--setup writes one installer file: no --volume-size or --sfx");
+  if (!a.stub.empty() && !a.target_os.empty())
+    return fail(kExitUsage, "--stub names the setup program itself: no --target-os with it");
+  if (!a.target_arch.empty() && a.target_os != "windows")
+    return fail(kExitUsage, "--target-arch needs --target-os windows");
   qgsetup::PackSetupOptions o;
   if (int r = choose_stub(a, &o.stub)) return r;
   o.inputs = inputs;

@@ -35,10 +35,6 @@ std::string default_stub() {
 // qg.exe carries one setup program, the qg-setup.exe of its own build beside
 // it: the others are named with --stub.
 int choose_stub(const SetupPackArgs& a, std::string* stub) {
-  if (!a.stub.empty() && !a.target_os.empty())
-    return fail(kExitUsage, "--stub names the setup program itself: no --target-os with it");
-  if (!a.target_arch.empty() && a.target_os != "windows")
-    return fail(kExitUsage, "--target-arch needs --target-os windows");
   if (!a.stub.empty()) {
     *stub = a.stub;
     return 0;
